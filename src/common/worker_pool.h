@@ -1,0 +1,51 @@
+// A small persistent pool of worker threads. It serves both the host's RunOnWorkerThreads
+// (one call per worker) and the optimised rasteriser's row bands. Threads are created once and
+// wait on a condition variable between jobs, so a frame costs no thread creation.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qv {
+
+class WorkerPool {
+public:
+    // workers <= 0: one per hardware thread.
+    explicit WorkerPool(int workers = 0);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    int Size() const { return size_; }
+
+    // Calls fn(i, Size()) once for each i in [0, Size()), worker 0 on the calling thread,
+    // and returns when all calls have returned. Not reentrant: one job at a time per pool.
+    void RunOnEach(const std::function<void(int index, int count)>& fn);
+
+    // Runs band(y0, y1) over consecutive chunks of [0, rows) of `grain` rows (the last may be
+    // shorter), taken by the workers in turn.
+    void ParallelBands(int rows, int grain, const std::function<void(int y0, int y1)>& band);
+
+    static int HardwareThreads();
+
+private:
+    void WorkerLoop(int index);
+
+    int size_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    const std::function<void(int, int)>* job_ = nullptr;
+    uint64_t generation_ = 0;
+    int pending_ = 0;
+    bool quit_ = false;
+    std::mutex runMutex_;  // serialises callers
+};
+
+}  // namespace qv

@@ -1,0 +1,1 @@
+// Placeholder: the effect source format is defined by the effect runtime.
