@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "effect/constant_blocks.h"
 #include "platform/d3d9/d3d9.h"
 
 namespace qv::gpu {
@@ -56,6 +57,11 @@ struct GpuContext {
 
     int32_t srcW = 0, srcH = 0, dstW = 0, dstH = 0;
     int32_t maxW = 0, maxH = 0;
+
+    // The params block last set on the effect; the pass chain picks its passes from it.
+    effect::ParamsBlock params{};
+    // The fixed Gaussian gw_r4, computed once by the init callback and sent with every weight.
+    float gwR4[5] = {};
 
     int32_t adapter = 0;
     std::atomic<int32_t> ready{0};

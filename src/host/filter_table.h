@@ -9,4 +9,9 @@ namespace qv::host {
 // adapters and reads the preset sizes beside the host executable.
 FilterDescriptor* GetFilterTable();
 
+// Completes the descriptor again as on a fresh load of the module: a new Direct3D object
+// replaces the held one, the adapter range is counted again and the presets are read again.
+// For a host that starts over (tests); not to be called while a device exists.
+FilterDescriptor* ReloadFilterTable();
+
 }  // namespace qv::host

@@ -1,0 +1,213 @@
+// Row helpers shared by the detail stage's row kernels (unsharp mask, recovery, edge-mask blurs,
+// warps): texel channels converted to float rows with edge margins, band caches of such rows,
+// shader min/max and clamped indices, and texel loads and stores of one vector of pixels.
+// Included once per SIMD target from a file that uses hwy/foreach_target.h.
+#if defined(QV_PASSES_DETAIL_ROWS_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef QV_PASSES_DETAIL_ROWS_INL_H_
+#undef QV_PASSES_DETAIL_ROWS_INL_H_
+#else
+#define QV_PASSES_DETAIL_ROWS_INL_H_
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+
+#include <hwy/aligned_allocator.h>
+#include <hwy/highway.h>
+
+#include "passes/number_rules-inl.h"
+#include "platform/d3d9/number_rules.h"
+#include "platform/d3d9/pixel_program.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace qv::passes::HWY_NAMESPACE {
+namespace detail_rows {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using DU16 = hn::Rebind<uint16_t, DF>;
+using VF = hn::Vec<DF>;
+using VU16 = hn::Vec<DU16>;
+
+// Shader min/max, as the reference's: the second operand wins when the first is NaN.
+HWY_INLINE VF ShaderMin(VF a, VF b) { return hn::IfThenElse(hn::Lt(a, b), a, b); }
+HWY_INLINE VF ShaderMax(VF a, VF b) { return hn::IfThenElse(hn::Gt(a, b), a, b); }
+
+// The samplers' texel index from a position already scaled to texels: floor, then clamp to
+// [0, last] in float (NaN gives 0). Returned as a float holding the integer.
+HWY_INLINE VF ClampedIndexVec(DF df, VF s, float last) {
+    VF f = hn::Floor(s);
+    f = hn::IfThenElseZero(hn::Gt(f, hn::Zero(df)), f);
+    const VF lastV = hn::Set(df, last);
+    return hn::IfThenElse(hn::Gt(f, lastV), lastV, f);
+}
+
+// Lane positions x0, x0 + 1, ... as floats.
+HWY_INLINE VF Positions(DF df, int x0) { return hn::Iota(df, static_cast<float>(x0)); }
+
+// For lanes holding the pixels x .. x + N - 1 (x even), the value at the even pixel of each
+// lane's pair, and at the odd pixel: the columns 2m and 2m + 1 of the lane's 2x2 block.
+HWY_INLINE VF EvenOfPair(DF df, const float* row, size_t x) {
+#if HWY_TARGET == HWY_SCALAR
+    return hn::LoadU(df, row + (x & ~size_t{1}));
+#else
+    return hn::DupEven(hn::LoadU(df, row + x));
+#endif
+}
+HWY_INLINE VF OddOfPair(DF df, const float* row, size_t x) {
+#if HWY_TARGET == HWY_SCALAR
+    return hn::LoadU(df, row + (x | size_t{1}));
+#else
+    return hn::DupOdd(hn::LoadU(df, row + x));
+#endif
+}
+
+// Loads the texels at columns x .. x + N - 1 of a row `width` texels wide as four vectors of
+// stored values; columns past the row's end repeat its last texel, as clamped reads give.
+HWY_INLINE void LoadTexels(const uint16_t* HWY_RESTRICT row, int width, size_t x, VU16& c0, VU16& c1, VU16& c2,
+                           VU16& c3) {
+    const DU16 du16;
+    const size_t N = hn::Lanes(du16);
+    if (x + N <= static_cast<size_t>(width)) {
+        hn::LoadInterleaved4(du16, row + 4 * x, c0, c1, c2, c3);
+        return;
+    }
+    HWY_ALIGN uint16_t part[4 * hn::MaxLanes(du16)];
+    const size_t last = static_cast<size_t>(width - 1);
+    for (size_t l = 0; l < N; ++l) std::memcpy(part + 4 * l, row + 4 * std::min(x + l, last), 4 * sizeof(uint16_t));
+    hn::LoadInterleaved4(du16, part, c0, c1, c2, c3);
+}
+
+// Rows of bands: about two bands per worker, so a pool balances, and at least a few rows each
+// so the rows a band reads around its own cost little.
+inline int BandRows(int rows, int workers) {
+    const int bands = 2 * std::max(workers, 1);
+    return std::max(8, (rows + bands - 1) / bands);
+}
+
+// Stores four vectors of stored values as `count` (1 .. N) consecutive texels.
+HWY_INLINE void StoreTexelBits(VU16 c0, VU16 c1, VU16 c2, VU16 c3, uint16_t* HWY_RESTRICT dst, size_t count) {
+    const DU16 du16;
+    if (count == hn::Lanes(du16)) {
+        hn::StoreInterleaved4(c0, c1, c2, c3, du16, dst);
+        return;
+    }
+    HWY_ALIGN uint16_t part[4 * hn::MaxLanes(du16)];
+    hn::StoreInterleaved4(c0, c1, c2, c3, du16, part);
+    std::memcpy(dst, part, count * 4 * sizeof(uint16_t));
+}
+
+// Stores four float channels by the store rule as `count` (1 .. N) consecutive texels.
+HWY_INLINE void StoreTexels(VF x, VF y, VF z, VF w, uint16_t* HWY_RESTRICT dst, size_t count) {
+    const DF df;
+    StoreTexelBits(StoreUnormVec(df, x), StoreUnormVec(df, y), StoreUnormVec(df, z), StoreUnormVec(df, w),
+                   dst, count);
+}
+
+// Floats of one row laid out for unaligned loads around every pixel of a drawn row: columns
+// -margin .. span + margin + 2 * N - 1 exist, and every column outside the texture holds the
+// edge texel's value, as clamped reads give.
+struct RowLayout {
+    int span = 0;    // columns the kernel addresses from 0 (at least the texture's width)
+    int margin = 0;  // columns addressed left of 0 and right of span
+    size_t stride = 0;
+
+    RowLayout(int spanColumns, int marginColumns)
+        : span(spanColumns),
+          margin(marginColumns),
+          stride(static_cast<size_t>(2 * marginColumns + spanColumns) + 2 * hn::Lanes(DF())) {}
+};
+
+// Converts the channels of one texel row named by `out` (null to skip; out[c] points at column 0
+// of a row laid out as `layout`) and fills the margins with the edge values.
+HWY_INLINE void ExpandRow(const uint16_t* HWY_RESTRICT texels, int width, const RowLayout& layout,
+                          float* const out[4]) {
+    const DF df;
+    const size_t N = hn::Lanes(df);
+    size_t x = 0;
+    for (; x + N <= static_cast<size_t>(width); x += N) {
+        VU16 c[4];
+        hn::LoadInterleaved4(DU16(), texels + 4 * x, c[0], c[1], c[2], c[3]);
+        for (int ch = 0; ch < 4; ++ch) {
+            if (out[ch]) hn::StoreU(ReadUnormVec(df, c[ch]), df, out[ch] + x);
+        }
+    }
+    for (; x < static_cast<size_t>(width); ++x) {
+        for (int ch = 0; ch < 4; ++ch) {
+            if (out[ch]) out[ch][x] = gfx::ReadUnorm(texels[4 * x + static_cast<size_t>(ch)]);
+        }
+    }
+    const ptrdiff_t end = static_cast<ptrdiff_t>(layout.stride) - layout.margin;
+    for (int ch = 0; ch < 4; ++ch) {
+        float* row = out[ch];
+        if (!row) continue;
+        std::fill(row - layout.margin, row, row[0]);
+        std::fill(row + width, row + end, row[width - 1]);
+    }
+}
+
+// Some channels of the rows a band reads, converted once: rows lo .. hi - 1 of the texture, each
+// channel a plane laid out as `layout`. Row(r, plane) clamps r to the texture as the samplers do.
+class ChannelRows {
+public:
+    ChannelRows(const gfx::TextureView& texture, std::initializer_list<int> channels, int firstRow, int endRow,
+                int span, int margin)
+        : layout_(std::max(span, texture.width), margin),
+          planes_(static_cast<int>(channels.size())),
+          height_(texture.height),
+          lo_(std::clamp(firstRow, 0, texture.height - 1)),
+          hi_(std::clamp(endRow, lo_ + 1, texture.height)),
+          storage_(hwy::AllocateAligned<float>(layout_.stride * static_cast<size_t>(planes_ * (hi_ - lo_)))) {
+        for (int r = lo_; r < hi_; ++r) {
+            float* out[4] = {nullptr, nullptr, nullptr, nullptr};
+            int plane = 0;
+            for (int c : channels) out[c] = PlaneAt(r, plane++);
+            ExpandRow(texture.Row16(r), texture.width, layout_, out);
+        }
+    }
+
+    // Rows the band reads that lie outside lo .. hi - 1 after clamping are a caller's error; they
+    // are held to the cached range rather than read out of bounds.
+    const float* Row(int r, int plane = 0) const {
+        return PlaneAt(std::clamp(std::clamp(r, 0, height_ - 1), lo_, hi_ - 1), plane);
+    }
+
+private:
+    float* PlaneAt(int r, int plane) const {
+        const size_t index = static_cast<size_t>((r - lo_) * planes_ + plane);
+        return storage_.get() + layout_.stride * index + static_cast<size_t>(layout_.margin);
+    }
+
+    RowLayout layout_;
+    int planes_;
+    int height_;
+    int lo_;
+    int hi_;
+    hwy::AlignedFreeUniquePtr<float[]> storage_;
+};
+
+// Up to four channels of single rows, converted row by row into the same buffers.
+class RowPlanes {
+public:
+    RowPlanes(int span, int margin, int planes)
+        : layout_(span, margin), storage_(hwy::AllocateAligned<float>(layout_.stride * static_cast<size_t>(planes))) {}
+
+    float* Plane(int p) const {
+        return storage_.get() + layout_.stride * static_cast<size_t>(p) + static_cast<size_t>(layout_.margin);
+    }
+    const RowLayout& Layout() const { return layout_; }
+
+private:
+    RowLayout layout_;
+    hwy::AlignedFreeUniquePtr<float[]> storage_;
+};
+
+}  // namespace detail_rows
+}  // namespace qv::passes::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#endif

@@ -1,0 +1,213 @@
+#include "platform/d3d9/texture.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/d3d9/faults.h"
+
+namespace qv::d3d9 {
+namespace {
+
+size_t TexelBytesOf(D3DFORMAT format) {
+    switch (format) {
+        case D3DFMT_A16B16G16R16:
+            return 8;
+        case D3DFMT_A32B32G32R32F:
+            return 16;
+        default:
+            return 0;
+    }
+}
+
+size_t PaddedPitch(size_t rowBytes) {
+    const size_t aligned = (rowBytes + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
+    return aligned + kRowSlack;
+}
+
+constexpr DWORD kKnownUsages = D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC;
+constexpr DWORD kKnownLockFlags = D3DLOCK_READONLY | D3DLOCK_NOSYSLOCK | D3DLOCK_DISCARD;
+
+}  // namespace
+
+// ---- Surface ----
+
+ULONG Surface::AddRef() {
+    const ULONG before = refs_.fetch_add(1, std::memory_order_relaxed);
+    if (before == 0) {
+        owner_.AddRef();
+        LiveObjects().fetch_add(1, std::memory_order_relaxed);
+    }
+    return before + 1;
+}
+
+ULONG Surface::Release() {
+    const ULONG before = refs_.fetch_sub(1, std::memory_order_acq_rel);
+    if (before == 0) ReferenceCountUnderflow("a texture's surface");
+    if (before == 1) {
+        LiveObjects().fetch_sub(1, std::memory_order_relaxed);
+        owner_.Release();  // may destroy the texture, and this surface with it
+    }
+    return before - 1;
+}
+
+HRESULT Surface::GetDesc(D3DSURFACE_DESC* desc) {
+    if (!desc) return D3DERR_INVALIDCALL;
+    *desc = owner_.Desc();
+    return D3D_OK;
+}
+
+HRESULT Surface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+    const InjectedResult injected("LockRect");
+    if (injected.Fails()) {
+        if (locked) *locked = D3DLOCKED_RECT{};
+        return injected.Code();
+    }
+    return injected.Or(owner_.LockLevel0(locked, rect, flags));
+}
+
+HRESULT Surface::UnlockRect() {
+    const InjectedResult injected("UnlockRect");
+    if (injected.Fails()) return injected.Code();
+    return injected.Or(owner_.UnlockLevel0());
+}
+
+// ---- Texture ----
+
+void Texture::FreeBits::operator()(uint8_t* p) const { std::free(p); }
+
+Texture::Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch,
+                 std::unique_ptr<uint8_t[], FreeBits> bits)
+    : desc_(desc), texelBytes_(texelBytes), pitch_(pitch), bits_(std::move(bits)), surface_(*this) {
+    // Padding included: nothing may rely on what a new texture holds.
+    std::memset(bits_.get(), kFillByte, static_cast<size_t>(pitch_) * desc_.Height);
+}
+
+HRESULT Texture::Create(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                        IDirect3DTexture9** texture) {
+    if (!texture) return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    const size_t texelBytes = TexelBytesOf(format);
+    if (texelBytes == 0) return D3DERR_INVALIDCALL;
+    if (width == 0 || height == 0 || width > kMaxTextureSize || height > kMaxTextureSize) return D3DERR_INVALIDCALL;
+    // One level only: 0 ("all levels") of a texture without mipmaps is that one level.
+    if (levels > 1) return D3DERR_INVALIDCALL;
+    if ((usage & ~kKnownUsages) != 0) return D3DERR_INVALIDCALL;
+    if (pool != D3DPOOL_DEFAULT && pool != D3DPOOL_SYSTEMMEM) return D3DERR_INVALIDCALL;
+    if (usage & D3DUSAGE_RENDERTARGET) {
+        // The rasteriser writes unorm16 targets only, and targets live in the default pool.
+        if ((usage & D3DUSAGE_DYNAMIC) || pool != D3DPOOL_DEFAULT || format != D3DFMT_A16B16G16R16) {
+            return D3DERR_INVALIDCALL;
+        }
+    }
+
+    const size_t pitch = PaddedPitch(texelBytes * width);
+    const size_t bytes = pitch * height;  // a multiple of the alignment, as aligned_alloc asks
+    auto* raw = static_cast<uint8_t*>(std::aligned_alloc(kRowAlignment, bytes));
+    if (!raw) return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY;
+    std::unique_ptr<uint8_t[], FreeBits> bits(raw);
+
+    D3DSURFACE_DESC desc{};
+    desc.Format = format;
+    desc.Usage = usage;
+    desc.Pool = pool;
+    desc.Width = width;
+    desc.Height = height;
+    auto* created = new (std::nothrow) Texture(desc, texelBytes, static_cast<ptrdiff_t>(pitch), std::move(bits));
+    if (!created) return E_OUTOFMEMORY;
+    *texture = created;
+    return D3D_OK;
+}
+
+HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {
+    if (level != 0 || !desc) return D3DERR_INVALIDCALL;
+    *desc = desc_;
+    return D3D_OK;
+}
+
+HRESULT Texture::GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    const InjectedResult injected("GetSurfaceLevel");
+    if (injected.Fails()) return injected.Code();
+    if (level != 0) return D3DERR_INVALIDCALL;
+    surface_.AddRef();
+    *surface = &surface_;
+    return injected.Or(D3D_OK);
+}
+
+HRESULT Texture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+    const InjectedResult injected("LockRect");
+    if (injected.Fails()) {
+        if (locked) *locked = D3DLOCKED_RECT{};
+        return injected.Code();
+    }
+    if (level != 0) return D3DERR_INVALIDCALL;
+    return injected.Or(LockLevel0(locked, rect, flags));
+}
+
+HRESULT Texture::UnlockRect(UINT level) {
+    const InjectedResult injected("UnlockRect");
+    if (injected.Fails()) return injected.Code();
+    if (level != 0) return D3DERR_INVALIDCALL;
+    return injected.Or(UnlockLevel0());
+}
+
+HRESULT Texture::LockLevel0(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+    if (!locked) return D3DERR_INVALIDCALL;
+    *locked = D3DLOCKED_RECT{};
+    if ((flags & ~kKnownLockFlags) != 0) return D3DERR_INVALIDCALL;
+    // As on a real device: render targets and static default-pool textures are not lockable.
+    const bool lockable = desc_.Pool == D3DPOOL_SYSTEMMEM || (desc_.Usage & D3DUSAGE_DYNAMIC) != 0;
+    if (!lockable) return D3DERR_INVALIDCALL;
+    RECT area{0, 0, static_cast<int32_t>(desc_.Width), static_cast<int32_t>(desc_.Height)};
+    if (rect) {
+        if (rect->left < 0 || rect->top < 0 || rect->left >= rect->right || rect->top >= rect->bottom ||
+            rect->right > area.right || rect->bottom > area.bottom) {
+            return D3DERR_INVALIDCALL;
+        }
+        area = *rect;
+    }
+    bool expected = false;
+    if (!locked_.compare_exchange_strong(expected, true, std::memory_order_acquire)) return D3DERR_INVALIDCALL;
+    locked->Pitch = static_cast<INT>(pitch_);
+    locked->pBits = bits_.get() + area.top * pitch_ + static_cast<ptrdiff_t>(area.left * texelBytes_);
+    return D3D_OK;
+}
+
+HRESULT Texture::UnlockLevel0() {
+    bool expected = true;
+    if (!locked_.compare_exchange_strong(expected, false, std::memory_order_release)) return D3DERR_INVALIDCALL;
+    return D3D_OK;
+}
+
+bool Texture::TryLockForCopy() {
+    bool expected = false;
+    return locked_.compare_exchange_strong(expected, true, std::memory_order_acquire);
+}
+
+void Texture::UnlockAfterCopy() { locked_.store(false, std::memory_order_release); }
+
+gfx::TextureView Texture::View() const {
+    gfx::TextureView view;
+    view.bits = bits_.get();
+    view.width = static_cast<int>(desc_.Width);
+    view.height = static_cast<int>(desc_.Height);
+    view.pitch = pitch_;
+    view.format = desc_.Format;
+    return view;
+}
+
+gfx::TargetView Texture::Target() const {
+    gfx::TargetView view;
+    view.bits = bits_.get();
+    view.width = static_cast<int>(desc_.Width);
+    view.height = static_cast<int>(desc_.Height);
+    view.pitch = pitch_;
+    return view;
+}
+
+Texture* AsTexture(IDirect3DBaseTexture9* texture) { return dynamic_cast<Texture*>(texture); }
+Surface* AsSurface(IDirect3DSurface9* surface) { return dynamic_cast<Surface*>(surface); }
+
+}  // namespace qv::d3d9

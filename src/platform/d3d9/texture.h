@@ -1,0 +1,97 @@
+// Textures of one level in the two formats the filter uses, and their level-0 surface.
+// Rows are padded (the pitch is never width x texel size), a new texture holds a fill pattern
+// rather than zeros, and only lockable textures (dynamic, or in system memory) can be locked,
+// so code that leans on what a real driver does not promise goes wrong visibly. A discarding
+// lock keeps the old texels, one of the outcomes a driver may give: refilling a full-frame
+// texture on every upload would cost the frame more than it finds.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/d3d9/com_object.h"
+#include "platform/d3d9/pixel_program.h"
+
+namespace qv::d3d9 {
+
+inline constexpr UINT kMaxTextureSize = 16384;
+inline constexpr size_t kRowAlignment = 64;
+// Bytes every row carries past its last texel.
+inline constexpr size_t kRowSlack = 64;
+// What the texels and row padding of a new texture hold.
+inline constexpr uint8_t kFillByte = 0xA5;
+
+class Texture;
+
+// The level-0 surface: one object per texture, counted on its own. While anyone holds it, it
+// keeps its texture alive.
+class Surface final : public IDirect3DSurface9 {
+public:
+    explicit Surface(Texture& owner) : owner_(owner) {}
+    ~Surface() override = default;
+
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT GetDesc(D3DSURFACE_DESC* desc) override;
+    HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT UnlockRect() override;
+
+    Texture& Owner() const { return owner_; }
+
+private:
+    Texture& owner_;
+    std::atomic<ULONG> refs_{0};
+};
+
+class Texture final : public RefCounted<IDirect3DTexture9> {
+public:
+    // Checks the arguments as CreateTexture does and builds the texture.
+    static HRESULT Create(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                          IDirect3DTexture9** texture);
+
+    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
+    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override;
+    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT UnlockRect(UINT level) override;
+
+    const D3DSURFACE_DESC& Desc() const { return desc_; }
+    bool IsRenderTarget() const { return (desc_.Usage & D3DUSAGE_RENDERTARGET) != 0; }
+    bool IsLocked() const { return locked_.load(std::memory_order_acquire); }
+    size_t TexelBytes() const { return texelBytes_; }
+    ptrdiff_t Pitch() const { return pitch_; }
+    uint8_t* Bits() const { return bits_.get(); }
+
+    gfx::TextureView View() const;
+    gfx::TargetView Target() const;
+
+    // The level-0 lock shared by the texture and its surface.
+    HRESULT LockLevel0(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
+    HRESULT UnlockLevel0();
+
+    // Claims the lock for an internal copy; false when a caller holds it.
+    bool TryLockForCopy();
+    void UnlockAfterCopy();
+
+private:
+    struct FreeBits {
+        void operator()(uint8_t* p) const;
+    };
+
+    Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch, std::unique_ptr<uint8_t[], FreeBits> bits);
+    ~Texture() override = default;
+
+    D3DSURFACE_DESC desc_;
+    size_t texelBytes_;
+    ptrdiff_t pitch_;
+    std::unique_ptr<uint8_t[], FreeBits> bits_;
+    Surface surface_;
+    std::atomic<bool> locked_{false};
+};
+
+// The stand-in's texture behind an interface pointer, or null for anything else.
+Texture* AsTexture(IDirect3DBaseTexture9* texture);
+Surface* AsSurface(IDirect3DSurface9* surface);
+
+}  // namespace qv::d3d9

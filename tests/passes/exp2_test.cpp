@@ -1,0 +1,162 @@
+// The weight exponential: correctly rounded 2^z, and the vector form equal to the scalar form
+// on every SIMD target.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "passes/exp2.h"
+#include "support/pass_harness.h"
+
+namespace qv::passes {
+namespace {
+
+uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
+
+// Values of z whose 2^z lies within 3e-15 (relative) of the midpoint between two floats, found by
+// an exhaustive search over every float in [-151, 0]; the expected results were confirmed with
+// 300-bit arithmetic. The first two defeat any evaluation in plain double precision.
+struct HardCase {
+    float z;
+    float expected;
+};
+constexpr HardCase kHardCases[] = {
+    {-0x1.5a3f34p-21f, 0x1.fffffp-1f},  {-0x1.e7526ep-6f, 0x1.f58d62p-1f},
+    {-0x1.a7a04cp-14f, 0x1.fff6d2p-1f}, {-0x1.d8568p-10f, 0x1.ff5c68p-1f},
+    {-0x1.3e53bcp-3f, 0x1.cbb4acp-1f},  {-0x1.cda996p-23f, 0x1.fffffcp-1f},
+    {-0x1.715476p-25f, 0x1p+0f},        {-0x1.77a744p-14f, 0x1.fff7dcp-1f},
+    {-0x1.2c14a4p-21f, 0x1.fffff2p-1f}, {-0x1.5e9a04p-6f, 0x1.f87632p-1f},
+    {-0x1.c6de7p-10f, 0x1.ff6274p-1f},
+};
+
+// The float nearest 2^z from a long double evaluation, or nothing when that evaluation lies too
+// close to a midpoint to decide (the hard cases above cover those).
+bool Reference(float z, float* out) {
+    const long double v = std::exp2l(static_cast<long double>(z));
+    const float nearest = static_cast<float>(v);
+    if (v == 0.0L || std::isinf(nearest)) {
+        *out = nearest;
+        return true;
+    }
+    const float other = static_cast<long double>(nearest) < v ? std::nextafter(nearest, 1e30f)
+                                                              : std::nextafter(nearest, 0.0f);
+    const long double midpoint = (static_cast<long double>(nearest) + other) / 2;
+    if (std::fabs(v - midpoint) < 1e-17L * v) return false;
+    *out = nearest;
+    return true;
+}
+
+std::vector<float> Vector(const std::vector<float>& z) {
+    std::vector<float> out(z.size());
+    Exp2ToFloatVector(z.data(), out.data(), z.size());
+    return out;
+}
+
+// Every `step`-th float between a and b (bit patterns, same sign), both ends included.
+std::vector<float> Sweep(float a, float b, uint32_t step) {
+    std::vector<float> z;
+    uint32_t lo = Bits(a), hi = Bits(b);
+    if (lo > hi) std::swap(lo, hi);
+    for (uint64_t bits = lo; bits <= hi; bits += step) z.push_back(std::bit_cast<float>(static_cast<uint32_t>(bits)));
+    z.push_back(std::bit_cast<float>(hi));
+    return z;
+}
+
+TEST(Exp2, SpecialValues) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float denormMin = std::numeric_limits<float>::denorm_min();
+    const struct {
+        float z;
+        float expected;
+    } cases[] = {
+        {-0.0f, 1.0f},         {0.0f, 1.0f},
+        {-1.0f, 0.5f},         {-126.0f, 0x1p-126f},
+        {-149.0f, denormMin},  {-149.5f, denormMin},  // 2^-149.5 is 0.707 of the smallest denormal
+        {-150.0f, 0.0f},       // exactly halfway between 0 and the smallest denormal: ties to even
+        {-150.25f, 0.0f},      {-160.0f, 0.0f},
+        {-1e30f, 0.0f},        {-inf, 0.0f},
+        {127.0f, 0x1p127f},    {128.0f, inf},
+        {1e30f, inf},          {inf, inf},
+        {-0x1p-40f, 1.0f},     {-0x1p-24f, 0x1.fffffep-1f},
+    };
+    std::vector<float> zs;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Bits(Exp2ToFloat(c.z)), Bits(c.expected)) << "z = " << c.z;
+        zs.push_back(c.z);
+    }
+    test::ForEachSimdTarget([&](const std::string& target) {
+        const std::vector<float> v = Vector(zs);
+        for (size_t k = 0; k < zs.size(); ++k)
+            EXPECT_EQ(Bits(v[k]), Bits(cases[k].expected)) << target << " z = " << zs[k];
+    });
+}
+
+TEST(Exp2, NanComesBackAsItCame) {
+    const float nans[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
+                          std::bit_cast<float>(0x7fc12345u)};
+    const std::vector<float> zs(std::begin(nans), std::end(nans));
+    for (float z : zs) EXPECT_EQ(Bits(Exp2ToFloat(z)), Bits(z));
+    test::ForEachSimdTarget([&](const std::string& target) {
+        const std::vector<float> v = Vector(zs);
+        for (size_t k = 0; k < zs.size(); ++k) EXPECT_EQ(Bits(v[k]), Bits(zs[k])) << target;
+    });
+}
+
+TEST(Exp2, HardCasesRoundCorrectly) {
+    std::vector<float> zs;
+    for (const HardCase& c : kHardCases) {
+        EXPECT_EQ(Bits(Exp2ToFloat(c.z)), Bits(c.expected)) << "z = " << c.z;
+        zs.push_back(c.z);
+    }
+    test::ForEachSimdTarget([&](const std::string& target) {
+        const std::vector<float> v = Vector(zs);
+        for (size_t k = 0; k < zs.size(); ++k)
+            EXPECT_EQ(Bits(v[k]), Bits(kHardCases[k].expected)) << target << " z = " << zs[k];
+    });
+}
+
+// A dense sweep of the weights the pass can meet (z from -160 to 0), every denormal result, and
+// a coarser one of positive z: the scalar form is correctly rounded, and every target's vector
+// form gives its bits.
+TEST(Exp2, CorrectlyRoundedAndSameOnEveryTarget) {
+    struct Range {
+        float from, to;
+        uint32_t step;
+    };
+    const Range ranges[] = {
+        {-0.0f, -160.0f, 193},   // ~5.8 million values
+        {-126.0f, -150.0f, 1},   // every value with a denormal (or zero) result
+        {0.0f, 128.0f, 4099},
+    };
+    for (const Range& range : ranges) {
+        const std::vector<float> zs = Sweep(range.from, range.to, range.step);
+        std::vector<float> scalar(zs.size());
+        long mismatches = 0, undecided = 0;
+        for (size_t k = 0; k < zs.size(); ++k) {
+            scalar[k] = Exp2ToFloat(zs[k]);
+            float expected;
+            if (!Reference(zs[k], &expected)) {
+                ++undecided;
+                continue;
+            }
+            if (Bits(scalar[k]) != Bits(expected) && ++mismatches <= 5)
+                ADD_FAILURE() << "z = " << std::hexfloat << zs[k] << ": " << scalar[k] << ", nearest is " << expected;
+        }
+        EXPECT_EQ(mismatches, 0) << "over " << zs.size() << " values from " << range.from;
+        EXPECT_LE(undecided, 2) << "reference undecided too often from " << range.from;
+
+        test::ForEachSimdTarget([&](const std::string& target) {
+            const std::vector<float> v = Vector(zs);
+            long differ = 0;
+            for (size_t k = 0; k < zs.size(); ++k) differ += Bits(v[k]) != Bits(scalar[k]);
+            EXPECT_EQ(differ, 0) << target << " from " << range.from;
+        });
+    }
+}
+
+}  // namespace
+}  // namespace qv::passes
