@@ -131,29 +131,24 @@ size_t InputFile::Fill() {
     }
 }
 
-bool InputFile::ReadLine(std::string* line, size_t maxBytes, const char* what) {
+InputFile::Line InputFile::ReadLine(std::string* line, size_t maxBytes) {
     size_t scanned = 0;
     for (;;) {
         const char* begin = pending_.data() + pendingStart_;
         const size_t available = pending_.size() - pendingStart_;
-        const void* newline = std::memchr(begin + scanned, '\n', available - scanned);
+        const void* newline = available > scanned ? std::memchr(begin + scanned, '\n', available - scanned) : nullptr;
         if (newline != nullptr) {
             const size_t length = static_cast<size_t>(static_cast<const char*>(newline) - begin);
-            if (length > maxBytes) break;
+            if (length > maxBytes) return Line::kTooLong;
             line->assign(begin, length);
             pendingStart_ += length + 1;
             position_ += length + 1;
-            return true;
+            return Line::kRead;
         }
         scanned = available;
-        if (available > maxBytes) break;
-        if (Fill() == 0) {
-            if (available == 0) return false;
-            throw InputError(name_ + ": the input ends inside the " + what);
-        }
+        if (available > maxBytes) return Line::kTooLong;
+        if (Fill() == 0) return available == 0 ? Line::kEnd : Line::kCutShort;
     }
-    throw InputError(name_ + ": the " + std::string(what) + " is not a line of at most " +
-                     std::to_string(maxBytes) + " bytes");
 }
 
 void InputFile::Seek(uint64_t offset) {

@@ -35,10 +35,11 @@ public:
     // Sequential reading from the current position. Returns the bytes read: fewer than `size`
     // only at the end of the input. Throws Interrupted on Ctrl-C, InputError on a read error.
     size_t Read(void* buffer, size_t size);
-    // Reads up to and including '\n' and returns the line without it. Returns false at the end
-    // of the input before any byte. Throws InputError for a line longer than maxBytes or one the
-    // input ends inside (`what` names the line in the message).
-    bool ReadLine(std::string* line, size_t maxBytes, const char* what);
+    // Reads up to and including '\n' and gives the line without it. At the end of the input
+    // before any byte: kEnd. Cut short by the end of the input, or longer than maxBytes: nothing
+    // is consumed. Throws Interrupted on Ctrl-C, InputError on a read error.
+    enum class Line { kRead, kEnd, kCutShort, kTooLong };
+    Line ReadLine(std::string* line, size_t maxBytes);
     uint64_t Position() const { return position_; }
 
     // Random access (seekable only): moves the sequential position to `offset`.

@@ -117,10 +117,10 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv) {
 
     std::array<std::string, host::kSliderCount> sliderText;
     for (int i = 0; i < host::kSliderCount; ++i) {
-        const auto& spec = host::kSliderSpecs[i];
-        app.add_option(std::string("--") + spec.name, sliderText[static_cast<size_t>(i)],
-                       std::string("The filter's ") + spec.name + " slider (default " +
-                           std::to_string(spec.defaultValue) + ")")
+        const auto& slider = host::kSliderSpecs[i];
+        app.add_option(std::string("--") + slider.name, sliderText[static_cast<size_t>(i)],
+                       std::string("The filter's ") + slider.name + " slider (default " +
+                           std::to_string(slider.defaultValue) + ")")
             ->type_name("N");
     }
     std::string plugin, sourceSize, outputChroma, outputDepth, dither, fps, threads, snapshot, retry;

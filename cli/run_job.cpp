@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -32,6 +33,15 @@ void TargetSize(const FilterSession& session, int sourceW, int sourceH, int* w, 
     const int hi = session.SliderIndex(host::kSliderSpecs[host::kHeight].name);
     *w = wi >= 0 ? session.Value(wi) : sourceW;
     *h = hi >= 0 ? session.Value(hi) : sourceH;
+}
+
+// A snapshot that cannot be written is found out before any frame, not after frame N.
+void CheckSnapshotFolder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::access(folder.c_str(), W_OK) != 0) {
+        throw OutputError("cannot write the snapshot " + path + ": " + std::strerror(errno));
+    }
 }
 
 // Everything one run holds, in the order it is built; the frame loop lives here.
@@ -79,6 +89,7 @@ void Job::OpenInput() {
     }
     frames_ = std::make_unique<SourceFrames>(*source_.reader);
     if (!frames_->Prepare(0)) throw InputError(reader.Name() + ": the clip has no frames");
+    if (options_.snapshot) CheckSnapshotFolder(options_.snapshot->path);
     if (options_.snapshot && frames_->CountKnown() && options_.snapshot->frame >= frames_->Count()) {
         throw UsageError("--snapshot: frame " + std::to_string(options_.snapshot->frame) + " is beyond the clip (" +
                          std::to_string(frames_->Count()) + " frames)");

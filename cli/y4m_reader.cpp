@@ -10,8 +10,16 @@ namespace {
 
 Y4mHeader ReadHeader(InputFile& input) {
     std::string line;
-    if (!input.ReadLine(&line, kMaxY4mLine, "YUV4MPEG2 header")) {
-        throw InputError(input.Name() + ": empty input (no YUV4MPEG2 header)");
+    switch (input.ReadLine(&line, kMaxY4mLine)) {
+        case InputFile::Line::kRead:
+            break;
+        case InputFile::Line::kEnd:
+            throw InputError(input.Name() + ": empty input (no YUV4MPEG2 header)");
+        case InputFile::Line::kCutShort:
+            throw InputError(input.Name() + ": the input ends inside the YUV4MPEG2 header");
+        case InputFile::Line::kTooLong:
+            throw InputError(input.Name() + ": the YUV4MPEG2 header is not a line of at most " +
+                             std::to_string(kMaxY4mLine) + " bytes");
     }
     try {
         return ParseY4mHeader(line);
@@ -34,18 +42,18 @@ void Y4mReader::ThrowTruncated(int64_t frame, uint64_t have) const {
 
 bool Y4mReader::ReadFrameHeader(int64_t frame) {
     std::string line;
-    bool got = false;
-    try {
-        got = input_.ReadLine(&line, kMaxY4mLine, "frame header");
-    } catch (const InputError&) {
-        throw InputError(input_.Name() + ": frame " + std::to_string(frame) +
-                         " is truncated or malformed (no complete FRAME header line)");
+    const std::string which = input_.Name() + ": frame " + std::to_string(frame);
+    switch (input_.ReadLine(&line, kMaxY4mLine)) {
+        case InputFile::Line::kRead:
+            break;
+        case InputFile::Line::kEnd:
+            return false;
+        case InputFile::Line::kCutShort:
+            throw InputError(which + " is truncated inside its FRAME header");
+        case InputFile::Line::kTooLong:
+            throw InputError(which + " does not start with a FRAME header line");
     }
-    if (!got) return false;
-    if (!IsY4mFrameHeader(line)) {
-        throw InputError(input_.Name() + ": frame " + std::to_string(frame) +
-                         " does not start with a FRAME header");
-    }
+    if (!IsY4mFrameHeader(line)) throw InputError(which + " does not start with a FRAME header");
     return true;
 }
 

@@ -64,12 +64,13 @@ void WaitForFrameInFlight() {
 }
 
 // Sizes a misbehaving host could send: they would divide by zero in the constants or write
-// past the end of an edit-buffer row.
+// past the end of an edit-buffer row, or below the edit buffer's last row.
 bool SizesValid(const FrameRequest& request, int32_t dstW, int32_t dstH) {
     constexpr int32_t kLimit = 16384;
     const bool positive = request.width >= 1 && request.height >= 1 && dstW >= 1 && dstH >= 1;
     const bool bounded = request.width <= kLimit && request.height <= kLimit && dstW <= kLimit && dstH <= kLimit;
-    const bool fits = request.rowLength <= 0 || dstW <= request.rowLength;
+    const bool fits = (request.rowLength <= 0 || dstW <= request.rowLength) &&
+                      (request.maxHeight <= 0 || dstH <= request.maxHeight);
     return positive && bounded && fits;
 }
 

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "passes/denoise_optimised.cpp"
@@ -47,10 +46,12 @@ struct Offset {
     int i;
     int j;
 };
-inline constexpr int kHalfOffsets = 12;
+inline constexpr int kWindow = 2 * kDenoiseSearchRadius + 1;
+inline constexpr int kHalfOffsets = (kWindow * kWindow - 1) / 2;
 inline constexpr Offset kHalfOffset[kHalfOffsets] = {
     {1, 0}, {2, 0}, {-2, 1}, {-1, 1}, {0, 1}, {1, 1}, {2, 1}, {-2, 2}, {-1, 2}, {0, 2}, {1, 2}, {2, 2},
 };
+static_assert(kDenoiseSearchRadius == 2 && kDenoiseBlockRadius == 1, "the offsets and margins here are for a 5x5 window of 3x3 blocks");
 
 // Index into kHalfOffset of candidate (i, j) or of its mirror (-i, -j).
 inline int HalfOffsetIndex(int i, int j) {
@@ -61,16 +62,6 @@ inline int HalfOffsetIndex(int i, int j) {
     for (int k = 0; k < kHalfOffsets; ++k)
         if (kHalfOffset[k].i == i && kHalfOffset[k].j == j) return k;
     return -1;
-}
-
-// Every stored value's float reading, so a luma row costs a table look-up per texel.
-inline const float* UnormTable() {
-    static const auto table = [] {
-        auto t = hwy::AllocateAligned<float>(65536);
-        for (int v = 0; v < 65536; ++v) t[v] = gfx::ReadUnorm(static_cast<uint16_t>(v));
-        return t;
-    }();
-    return table.get();
 }
 
 inline int Clamp(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
@@ -126,8 +117,8 @@ public:
 
         for (int q = y0 - kDenoiseBorder; q <= y0; ++q) FillLuma(q);
         for (int k = 0; k < kHalfOffsets; ++k) {
-            SquaredRow(k, y0 - 3);
-            SquaredRow(k, y0 - 2);
+            SquaredRow(k, y0 - kDenoiseBorder);
+            SquaredRow(k, y0 - kDenoiseBorder + 1);
         }
         for (int r = y0 - kDenoiseSearchRadius; r < y1; ++r) {
             FillLuma(r + kDenoiseBorder);
@@ -150,17 +141,24 @@ private:
 
     // Luma of texture row clamp(q) over every buffered column, edges replicated.
     void FillLuma(int q) const {
-        const float* table = UnormTable();
+        const hn::ScalableTag<float> df;
+        const hn::Rebind<uint16_t, decltype(df)> du16;
+        const int lanes = static_cast<int>(hn::Lanes(df));
         const uint16_t* src = src_.Row16(Clamp(q, src_.height - 1));
         float* row = LumaRow(q);
         const int last = src_.width - 1;
         const int end = paddedWidth_ + kOrigin;
-        const float left = table[src[0]];
-        const float right = table[src[4 * last]];
-        int c = -kOrigin;
-        for (; c < 0; ++c) row[c] = left;
+        const float left = gfx::ReadUnorm(src[0]);
+        const float right = gfx::ReadUnorm(src[4 * last]);
+        for (int c = -kOrigin; c < 0; ++c) row[c] = left;
         const int inside = std::min(end, last + 1);
-        for (; c < inside; ++c) row[c] = table[src[4 * c]];
+        int c = 0;
+        for (; c + lanes <= inside; c += lanes) {
+            hn::Vec<decltype(du16)> luma, cb, cr, aux;
+            hn::LoadInterleaved4(du16, src + 4 * c, luma, cb, cr, aux);
+            hn::StoreU(ReadUnormVec(df, luma), df, row + c);
+        }
+        for (; c < inside; ++c) row[c] = gfx::ReadUnorm(src[4 * c]);
         for (; c < end; ++c) row[c] = right;
     }
 
@@ -205,44 +203,55 @@ private:
         const hn::ScalableTag<float> df;
         const hn::Rebind<uint16_t, decltype(df)> du16;
         const int lanes = static_cast<int>(hn::Lanes(df));
-        const float* weightRow[5][5];
-        const float* lumaRow[5];
-        for (int j = -kDenoiseSearchRadius; j <= kDenoiseSearchRadius; ++j) {
-            lumaRow[j + 2] = LumaRow(y + j) + 0;
-            for (int i = -kDenoiseSearchRadius; i <= kDenoiseSearchRadius; ++i) {
-                if (i == 0 && j == 0) {
-                    weightRow[j + 2][i + 2] = nullptr;
-                    continue;
-                }
-                // Offsets of the computed half are read in place; a mirrored one reads its
-                // partner's weight at p + o.
+        // Per candidate (j outer, i inner): where its weights and its centre lumas start. The
+        // computed half is read in place; a mirrored candidate reads its partner's weight at
+        // p + o. The centre candidate has no row: its weight is one value.
+        constexpr int R = kDenoiseSearchRadius;
+        const float* weightRow[kWindow][kWindow];
+        const float* lumaRow[kWindow];
+        for (int j = -R; j <= R; ++j) {
+            lumaRow[j + R] = LumaRow(y + j) - R;
+            for (int i = -R; i <= R; ++i) {
                 const bool computed = j > 0 || (j == 0 && i > 0);
+                const bool centre = i == 0 && j == 0;
                 const int k = HalfOffsetIndex(i, j);
-                weightRow[j + 2][i + 2] = computed ? WeightRowPtr(k, y) : WeightRowPtr(k, y + j) + i;
+                weightRow[j + R][i + R] = centre ? nullptr : computed ? WeightRowPtr(k, y) : WeightRowPtr(k, y + j) + i;
             }
         }
         const auto centreWeight = hn::Set(df, centreWeight_);
+        const uint16_t* src = src_.Row16(Clamp(y, src_.height - 1));
+        uint16_t* dst = ctx_.target.Row(y);
+        // Whole vectors of pixels inside both the drawn row and the texture row are written in
+        // place; the rest go through the row buffers below.
+        const int direct = std::min(width_, src_.width) / lanes * lanes;
         for (int x = 0; x < paddedWidth_; x += lanes) {
             auto sum = hn::Zero(df);
             auto weightSum = hn::Zero(df);
-            for (int j = 0; j < 5; ++j) {
-                for (int i = 0; i < 5; ++i) {
+            for (int j = 0; j < kWindow; ++j) {
+                for (int i = 0; i < kWindow; ++i) {
                     const auto e = weightRow[j][i] ? hn::LoadU(df, weightRow[j][i] + x) : centreWeight;
-                    const auto candidate = hn::LoadU(df, lumaRow[j] + x + i - 2);
+                    const auto candidate = hn::LoadU(df, lumaRow[j] + x + i);
                     sum = hn::Add(sum, hn::Mul(e, candidate));
                     weightSum = hn::Add(weightSum, e);
                 }
             }
             const auto denoised = hn::Div(sum, weightSum);
-            const auto luma = hn::LoadU(df, lumaRow[2] + x);
-            hn::Store(StoreUnormVec(df, denoised), du16, outLuma_ + x);
-            hn::Store(StoreUnormVec(df, hn::Sub(luma, denoised)), du16, outRemoved_ + x);
+            const auto luma = hn::LoadU(df, lumaRow[R] + x + R);
+            const auto lumaOut = StoreUnormVec(df, denoised);
+            const auto removedOut = StoreUnormVec(df, hn::Sub(luma, denoised));
+            if (x < direct) {
+                // Chroma is copied as stored: reading a step and storing the reading gives the
+                // step back.
+                hn::Vec<decltype(du16)> lumaIn, cb, cr, aux;
+                hn::LoadInterleaved4(du16, src + 4 * x, lumaIn, cb, cr, aux);
+                hn::StoreInterleaved4(lumaOut, cb, cr, removedOut, du16, dst + 4 * x);
+            } else {
+                hn::StoreU(lumaOut, du16, outLuma_ + x);
+                hn::StoreU(removedOut, du16, outRemoved_ + x);
+            }
         }
-        // Chroma is copied as stored: reading a step and storing the reading gives the step back.
-        const uint16_t* src = src_.Row16(Clamp(y, src_.height - 1));
-        uint16_t* dst = ctx_.target.Row(y);
         const int last = src_.width - 1;
-        for (int x = 0; x < width_; ++x) {
+        for (int x = direct; x < width_; ++x) {
             const uint16_t* s = src + 4 * std::min(x, last);
             dst[4 * x + 0] = outLuma_[x];
             dst[4 * x + 1] = s[1];

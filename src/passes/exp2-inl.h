@@ -26,15 +26,13 @@ struct LaneOps {
     HWY_INLINE hn::Vec<DD> Const(double c) const { return hn::Set(dd, c); }
 };
 
-// The fast path for float values held in double lanes: 2^x in double, and the lanes whose
-// rounding to float the fast path cannot vouch for. NaN lanes give unspecified values.
-template <class DD>
-HWY_INLINE hn::Vec<DD> Exp2Fast(DD dd, hn::Vec<DD> x, hn::Mask<DD>& unsure) {
+// The fast path on float values held in double lanes (already raised to kLowest): 2^x rounded
+// to float from above and from below its double approximation; the two agree exactly where the
+// result is the correctly rounded one.
+template <class DD, class DH>
+HWY_INLINE void Exp2Fast(DD dd, DH dh, hn::Vec<DD> x, hn::Vec<DH>& raised, hn::Vec<DH>& lowered) {
     using namespace exp2_detail;
     const hn::RebindToUnsigned<DD> du;
-    x = hn::Max(x, hn::Set(dd, kLowest));
-    x = hn::Min(x, hn::Set(dd, kHighest));
-
     const auto bias = hn::Set(dd, kRoundingBias);
     const auto biased = hn::Add(x, bias);
     const auto n = hn::Sub(biased, bias);
@@ -45,45 +43,41 @@ HWY_INLINE hn::Vec<DD> Exp2Fast(DD dd, hn::Vec<DD> x, hn::Mask<DD>& unsure) {
     const auto scale = hn::BitCast(
         dd, hn::ShiftLeft<kMantissaBits>(hn::Add(hn::BitCast(du, biased), hn::Set(du, kExponentBias))));
     const auto r = hn::Mul(p, scale);
-
-    auto gridExponent = hn::And(hn::BitCast(du, r), hn::Set(du, kExponentMask));
-    gridExponent = hn::Max(gridExponent, hn::Set(du, kSmallestNormalFloatExponent));
-    const auto grid = hn::BitCast(dd, hn::Add(gridExponent, hn::Set(du, kGridShift)));
-    const auto halfStep = hn::Mul(grid, hn::Set(dd, kGridToHalfStep));
-    const auto residue = hn::Sub(r, hn::Sub(hn::Add(r, grid), grid));
-    const auto fromMidpoint = hn::Sub(halfStep, hn::Abs(residue));
-    unsure = hn::Le(fromMidpoint, hn::Mul(r, hn::Set(dd, kMidpointTolerance)));
-    return r;
+    raised = hn::DemoteTo(dh, hn::Mul(r, hn::Set(dd, kRaise)));
+    lowered = hn::DemoteTo(dh, hn::Mul(r, hn::Set(dd, kLower)));
 }
 
 // 2^z rounded to float, lane by lane, with the scalar form's results for every input.
 template <class DF>
 HWY_INLINE hn::Vec<DF> Exp2ToFloatVec(DF df, hn::Vec<DF> z) {
+    using namespace exp2_detail;
+    // NaN and overflowing lanes are left to the scalar form, as are the rare unsure ones.
+    const auto special = hn::Not(hn::Lt(z, hn::Set(df, kOverflow)));
+    const auto zc = hn::Max(z, hn::Set(df, kLowest));
 #if HWY_TARGET == HWY_SCALAR
     const hn::Rebind<double, DF> dd;
-    hn::Mask<decltype(dd)> unsure;
-    auto r = hn::DemoteTo(df, Exp2Fast(dd, hn::PromoteTo(dd, z), unsure));
-    const bool anyUnsure = !hn::AllFalse(dd, unsure);
+    hn::Vec<DF> r, lowered;
+    Exp2Fast(dd, df, hn::PromoteTo(dd, zc), r, lowered);
+    const bool settled = hn::AllFalse(df, hn::Or(special, hn::Ne(r, lowered)));
 #else
     const hn::Half<DF> dh;
     const hn::Repartition<double, DF> dd;
-    hn::Mask<decltype(dd)> unsureLo, unsureHi;
-    const auto lo = hn::DemoteTo(dh, Exp2Fast(dd, hn::PromoteTo(dd, hn::LowerHalf(dh, z)), unsureLo));
-    const auto hi = hn::DemoteTo(dh, Exp2Fast(dd, hn::PromoteTo(dd, hn::UpperHalf(dh, z)), unsureHi));
-    auto r = hn::Combine(df, hi, lo);
-    const bool anyUnsure = !hn::AllFalse(dd, hn::Or(unsureLo, unsureHi));
+    hn::Vec<decltype(dh)> raisedLo, loweredLo, raisedHi, loweredHi;
+    Exp2Fast(dd, dh, hn::PromoteTo(dd, hn::LowerHalf(dh, zc)), raisedLo, loweredLo);
+    Exp2Fast(dd, dh, hn::PromoteTo(dd, hn::UpperHalf(dh, zc)), raisedHi, loweredHi);
+    auto r = hn::Combine(df, raisedHi, raisedLo);
+    const bool settled = hn::AllFalse(df, special) &&
+                         hn::AllFalse(dh, hn::Or(hn::Ne(raisedLo, loweredLo), hn::Ne(raisedHi, loweredHi)));
 #endif
-    if (HWY_UNLIKELY(anyUnsure)) {
-        // Rare: the scalar form settles the whole vector (its fast path gives the same bits as
-        // this one on every lane, and its accurate path the correct rounding on the rest).
+    if (HWY_UNLIKELY(!settled)) {
+        // The scalar form settles the whole vector: its fast path gives the same bits as this one
+        // on every ordinary lane, and its other paths the right result on the rest.
         HWY_ALIGN float lanes[hn::MaxLanes(df)];
         hn::Store(z, df, lanes);
         for (size_t i = 0; i < hn::Lanes(df); ++i) lanes[i] = Exp2ToFloat(lanes[i]);
         r = hn::Load(df, lanes);
     }
-    // Overflow is named outright, as in the scalar form: some targets' conversions saturate.
-    r = hn::IfThenElse(hn::Ge(z, hn::Set(df, 128.0f)), hn::Inf(df), r);
-    return hn::IfThenElse(hn::IsNaN(z), z, r);
+    return r;
 }
 
 }  // namespace qv::passes::HWY_NAMESPACE

@@ -88,13 +88,8 @@ float Exp2Accurate(double f, double scale) {
 
 float Exp2ToFloat(float z) {
     using namespace exp2_detail;
-    if (z != z) return z;
-    // The vector form gets +inf from converting 2^129 to float; here it is named outright so no
-    // out-of-range conversion is ever asked of the compiler.
-    if (z >= 128.0f) return std::numeric_limits<float>::infinity();
-    double x = static_cast<double>(z);
-    x = x < kLowest ? kLowest : x;
-    x = x > kHighest ? kHighest : x;
+    if (!(z < kOverflow)) return z != z ? z : std::numeric_limits<float>::infinity();
+    const double x = static_cast<double>(z > kLowest ? z : kLowest);
 
     // z = n + f with n an integer and |f| <= 1/2; both steps are exact.
     const double biased = x + kRoundingBias;
@@ -106,23 +101,17 @@ float Exp2ToFloat(float z) {
         double Add(double a, double b) const { return a + b; }
         double Const(double c) const { return c; }
     };
-    const double p = exp2_detail::Exp2Polynomial(f, Ops());
+    const double p = Exp2Polynomial(f, Ops());
 
     // 2^n from its exponent field: the low bits of `biased` hold n in two's complement, and
     // the shift drops everything above the eleven exponent bits.
     const double scale = std::bit_cast<double>((std::bit_cast<uint64_t>(biased) + kExponentBias) << kMantissaBits);
     const double r = p * scale;
 
-    // Distance from r to the nearest float midpoint: r's residue on the float grid against half
-    // a grid step (all exact operations).
-    uint64_t gridExponent = std::bit_cast<uint64_t>(r) & kExponentMask;
-    gridExponent = gridExponent > kSmallestNormalFloatExponent ? gridExponent : kSmallestNormalFloatExponent;
-    const double grid = std::bit_cast<double>(gridExponent + kGridShift);
-    const double halfStep = grid * kGridToHalfStep;
-    const double residue = r - ((r + grid) - grid);
-    const double fromMidpoint = halfStep - (residue < 0.0 ? -residue : residue);
-    if (fromMidpoint <= r * kMidpointTolerance) return Exp2Accurate(f, scale);
-    return static_cast<float>(r);
+    const float raised = static_cast<float>(r * kRaise);
+    const float lowered = static_cast<float>(r * kLower);
+    if (raised != lowered) return Exp2Accurate(f, scale);
+    return raised;
 }
 
 }  // namespace qv::passes

@@ -148,7 +148,7 @@ TEST(Y4mClip, DamagedFramesAreNamed) {
     };
     const Case cases[] = {
         {clip.substr(0, clip.size() - 5), "frame 2 is truncated (43 of 48 bytes)"},
-        {clip.substr(0, clip.size() - 48 - 3), "frame 2 is truncated or malformed"},
+        {clip.substr(0, clip.size() - 48 - 3), "frame 2 is truncated inside its FRAME header"},
         {clip + "GARBAGE\n", "frame 3 does not start with a FRAME header"},
         {clip.substr(0, clip.find('\n')), "ends inside the YUV4MPEG2 header"},
     };

@@ -306,6 +306,13 @@ TEST_F(HostRun, OutputErrorsAreReported) {
     ASSERT_EQ(r.ErrLines().size(), 1u) << r.err;
     EXPECT_NE(r.err.find("cannot create " + dir_.Path("missing/o.y4m") + ": No such file or directory"),
               std::string::npos) << r.err;
+    // A snapshot into a folder that does not exist: found before any frame.
+    r = RunCli(Scripted() + "--snapshot 1:" + Quote(dir_.Path("missing/s.png")) + " " + Quote(clip_) + " " +
+               Quote(dir_.Path("o.y4m")));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.ErrLines().size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("cannot write the snapshot " + dir_.Path("missing/s.png")), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(dir_.Path("o.y4m")).good());
     // A reader that closes the pipe after a few bytes.
     const std::string status = dir_.Path("status");
     const std::string command = "{ " + Quote(testing::CliBinary()) + " " + Scripted() + Quote(clip_) +
