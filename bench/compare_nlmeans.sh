@@ -26,7 +26,8 @@ clip=$work/noisy_1080p.y4m
 ffmpeg -hide_banner -loglevel error -i "$root/samples/ladybird_640x360.y4m" \
     -vf "scale=1920:1080:flags=bicubic,noise=alls=12:allf=t" -pix_fmt yuv420p -strict -1 \
     -f yuv4mpegpipe "$clip"
-frames=$(( $(grep -c --binary-files=text '^FRAME' "$clip") * (1 + loops) ))
+frames=$(( $(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$clip") * (1 + loops) ))
 
 # Best wall time in seconds of `ffmpeg ... -vf $2` on $1 threads.
 ffmpeg_seconds() {
