@@ -20,6 +20,7 @@
 
 #include "common/worker_pool.h"
 #include "effect/constant_blocks.h"
+#include "gpu/filter_constants.h"
 #include "passes/denoise.h"
 #include "passes/program_names.h"
 #include "platform/d3d9/pixel_program.h"
@@ -38,13 +39,6 @@ qv::WorkerPool& Pool(int threads) {
     auto& p = pools[threads];
     if (!p) p = std::make_unique<qv::WorkerPool>(threads);
     return *p;
-}
-
-// H2 as the constants code forms it from the denoise slider.
-float H2ForSlider(int slider) {
-    const float d = static_cast<float>(slider * 0.01);
-    const double v = static_cast<double>(d * d * 40.0f);
-    return v == 0.0 ? 0.0f : static_cast<float>(1.0 / (v * v));
 }
 
 // Luma of the sample clip's first frame (8-bit, 640x360) enlarged three times by repetition,
@@ -73,9 +67,8 @@ std::vector<uint16_t> NoisyFrame() {
 
 struct Draw {
     Draw() : input(NoisyFrame()), output(input.size()) {
-        params.H2 = H2ForSlider(kDefaultSlider);
-        params.radius = 3;
-        scale.srcTexSizeInverse = {1.0f / kWidth, 1.0f / kHeight};
+        params.H2 = qv::gpu::ComputeH2(qv::gpu::Percent(kDefaultSlider));
+        scale = qv::gpu::ComputeScale(kWidth, kHeight, kWidth, kHeight);
         qv::gfx::TextureView& in = ctx.samplers[qv::passes::kDenoiseInputSampler].texture;
         in.bits = reinterpret_cast<const uint8_t*>(input.data());
         in.width = kWidth;

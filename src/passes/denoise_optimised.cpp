@@ -176,14 +176,17 @@ private:
     }
 
     // Weights of offset o at row r: the block distance summed row by row (b outer, a inner),
-    // z = (D * H2) * scale, and 2^z.
+    // z = (D * H2) * scale, and 2^z. The row's z are formed first and raised to weights after:
+    // iterations of each loop are independent, which keeps the distance's chain of additions and
+    // the exponential's chain of operations both in flight.
     void WeightRow(int k, int r) const {
         const hn::ScalableTag<float> df;
         const float* rows[3] = {SquaredRowPtr(k, r - 1), SquaredRowPtr(k, r), SquaredRowPtr(k, r + 1)};
         float* out = WeightRowPtr(k, r);
         const auto h2 = hn::Set(df, h2_);
         const auto scale = hn::Set(df, kDenoiseExponentScale);
-        for (int c = -kWeightMargin; c < paddedWidth_ + kWeightMargin; c += static_cast<int>(hn::Lanes(df))) {
+        const int lanes = static_cast<int>(hn::Lanes(df));
+        auto distanceAt = [&](int c) {
             // The sum starts from its first term: 0 + t is t for every non-negative t.
             auto distance = hn::Mul(hn::Set(df, kDenoiseBlockWeights[0][0]), hn::LoadU(df, rows[0] + c - 1));
             for (int b = -1; b <= 1; ++b) {
@@ -194,9 +197,11 @@ private:
                     distance = hn::Add(distance, term);
                 }
             }
-            const auto z = hn::Mul(hn::Mul(distance, h2), scale);
-            hn::StoreU(Exp2ToFloatVec(df, z), df, out + c);
-        }
+            return hn::Mul(hn::Mul(distance, h2), scale);
+        };
+        for (int c = -kWeightMargin; c < paddedWidth_ + kWeightMargin; c += lanes) hn::StoreU(distanceAt(c), df, out + c);
+        for (int c = -kWeightMargin; c < paddedWidth_ + kWeightMargin; c += lanes)
+            hn::StoreU(Exp2ToFloatVec(df, hn::LoadU(df, out + c)), df, out + c);
     }
 
     void OutputRow(int y) const {
@@ -230,8 +235,7 @@ private:
             for (int j = 0; j < kWindow; ++j) {
                 for (int i = 0; i < kWindow; ++i) {
                     const auto e = weightRow[j][i] ? hn::LoadU(df, weightRow[j][i] + x) : centreWeight;
-                    const auto candidate = hn::LoadU(df, lumaRow[j] + x + i);
-                    sum = hn::Add(sum, hn::Mul(e, candidate));
+                    sum = hn::Add(sum, hn::Mul(e, hn::LoadU(df, lumaRow[j] + x + i)));
                     weightSum = hn::Add(weightSum, e);
                 }
             }

@@ -3,16 +3,22 @@
 // Per output row the kernels first compute the phase f and texel i of every pixel in both rows of
 // its 2x2 blocks (the helper column W and row H included, read with clamping as the quads'
 // helper pixels do), so each lane can take the weight table's point-or-linear choice of its block
-// from the block's top-left pixel and its right and lower neighbours. The six taps around i are
-// picked from rows converted once per band: i lies within ceil(|sharp|) of the pixel, so each tap
-// is one of a few neighbouring columns (or rows), chosen per lane. Strengths beyond that small
-// reach (never set by the slider) fetch every tap texel by texel instead.
+// from the block's top-left pixel and its right and lower neighbours. The shifted texel i lies a
+// few columns (or rows) from the pixel, within a range the strength bounds, so the six tap
+// weights are placed per lane onto the fixed columns around the pixel that the range covers (0
+// on the columns a lane's taps miss) and every channel is summed over those columns, read from
+// rows converted once per band: one multiply and add per column instead of a choice among
+// texels per tap. The inserted terms are +0 and leave the tap-ordered sums unchanged (a sum that
+// starts at +0 never becomes -0). Strengths beyond that small reach (never set by the slider)
+// fetch every tap texel by texel instead.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "passes/warp_optimised.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "effect/constant_blocks.h"
 #include "passes/detail_rows-inl.h"
@@ -26,16 +32,21 @@ namespace {
 using namespace detail_rows;  // NOLINT: the row helpers of this stage
 using MF = hn::Mask<DF>;
 
-// Largest shift reach (ceil |sharp|) the kernels serve by picking among neighbouring texels.
-constexpr int kFastReach = 2;
-
-// The weight table as the generic sampler reads it.
+// The weight table as the generic sampler reads it. Outside the scalar target each channel is
+// also laid out as pairs of entries, so that one 64-bit gather fetches both entries a read
+// blends: pair j (0 .. n) holds entries clamp(j - 1) and clamp(j), the two a linear read at
+// floor(a) = j - 1 blends; pair n + 1 + e holds entry e twice, what a point read of entry e
+// blends with fraction 0. Half the loads of gathering every entry on its own.
 struct TableReader {
     const float* entries;  // four floats an entry
     VF width;              // entries, as the float the sampler scales by
     float last;
     MF minIsPoint;
     MF magIsPoint;
+#if HWY_TARGET != HWY_SCALAR
+    int count;              // entries
+    const double* pairs[3];  // per channel: 2 * count + 1 pairs of floats
+#endif
 
     explicit TableReader(const gfx::SamplerBinding& s) {
         const DF df;
@@ -46,6 +57,25 @@ struct TableReader {
         const MF no = hn::Not(yes);
         minIsPoint = s.state.minFilter == gfx::Filter::Point ? yes : no;
         magIsPoint = s.state.magFilter == gfx::Filter::Point ? yes : no;
+#if HWY_TARGET != HWY_SCALAR
+        count = s.texture.width;
+        // Rebuilt for every band (a few microseconds) in storage that each thread keeps.
+        thread_local std::vector<double> storage;
+        const size_t perChannel = static_cast<size_t>(2 * count + 1);
+        storage.resize(3 * perChannel);
+        for (int c = 0; c < 3; ++c) {
+            float* out = reinterpret_cast<float*>(storage.data() + static_cast<size_t>(c) * perChannel);
+            for (int j = 0; j <= count; ++j) {
+                out[2 * j] = entries[4 * std::clamp(j - 1, 0, count - 1) + c];
+                out[2 * j + 1] = entries[4 * std::min(j, count - 1) + c];
+            }
+            for (int e = 0; e < count; ++e) {
+                out[2 * (count + 1 + e)] = entries[4 * e + c];
+                out[2 * (count + 1 + e) + 1] = entries[4 * e + c];
+            }
+            pairs[c] = storage.data() + static_cast<size_t>(c) * perChannel;
+        }
+#endif
     }
 
     // The filter of a 2x2 block's read from the coordinates of its top-left pixel and of that
@@ -66,20 +96,45 @@ struct TableReader {
         const DF df;
         const DI di;
         const VF s = hn::Mul(u, width);
-        const VF nearest = ClampedIndexVec(df, s, last);
         const VF a = hn::Sub(s, hn::Set(df, 0.5f));
         const VF i0f = hn::Floor(a);
         const VF fraction = hn::IfThenZeroElse(point, hn::Sub(a, i0f));
+        const VF keep = hn::Sub(hn::Set(df, 1.0f), fraction);
+#if HWY_TARGET == HWY_SCALAR
+        const VF nearest = ClampedIndexVec(df, s, last);
         const VF i0 = hn::IfThenElse(point, nearest, ClampedIndexVec(df, i0f, last));
         const VF i1 = hn::IfThenElse(point, nearest, ClampedIndexVec(df, hn::Add(i0f, hn::Set(df, 1.0f)), last));
         const auto e0 = hn::ShiftLeft<2>(hn::ConvertTo(di, i0));
         const auto e1 = hn::ShiftLeft<2>(hn::ConvertTo(di, i1));
-        const VF keep = hn::Sub(hn::Set(df, 1.0f), fraction);
         for (int c = 0; c < 3; ++c) {
             const VF v0 = hn::GatherIndex(df, entries + c, e0);
             const VF v1 = hn::GatherIndex(df, entries + c, e1);
             out[c] = hn::Add(hn::Mul(keep, v0), hn::Mul(fraction, v1));
         }
+#else
+        // Entry floor(s) and the blend's lower entry floor(a), clamped in float as the scalar
+        // target does (NaN takes the lowest), the lower one to -1 .. n - 1: its pair then holds
+        // both clamped entries.
+        const VF lastEntry = hn::Set(df, last);
+        const VF below = hn::Set(df, -1.0f);
+        VF lower = hn::IfThenElse(hn::Gt(i0f, below), i0f, below);
+        lower = hn::IfThenElse(hn::Gt(lower, lastEntry), lastEntry, lower);
+        const auto pair = hn::IfThenElse(hn::RebindMask(di, point),
+                                         hn::Add(hn::ConvertTo(di, ClampedIndexVec(df, s, last)), hn::Set(di, count + 1)),
+                                         hn::Add(hn::ConvertTo(di, lower), hn::Set(di, 1)));
+        const hn::Repartition<double, DF> dd;
+        const hn::Rebind<int64_t, decltype(dd)> di64;
+        const hn::Half<DI> dih;
+        const auto pairLo = hn::PromoteTo(di64, hn::LowerHalf(dih, pair));
+        const auto pairHi = hn::PromoteTo(di64, hn::UpperHalf(dih, pair));
+        for (int c = 0; c < 3; ++c) {
+            const VF lo = hn::BitCast(df, hn::GatherIndex(dd, pairs[c], pairLo));
+            const VF hi = hn::BitCast(df, hn::GatherIndex(dd, pairs[c], pairHi));
+            const VF v0 = hn::ConcatEven(df, hi, lo);
+            const VF v1 = hn::ConcatOdd(df, hi, lo);
+            out[c] = hn::Add(hn::Mul(keep, v0), hn::Mul(fraction, v1));
+        }
+#endif
     }
 };
 
@@ -167,9 +222,37 @@ struct BlockPhases {
     WarpRowContext For(const TableReader& table, int y) const { return {&table, &rows[0], &rows[1], &rows[y & 1]}; }
 };
 
-// warp_h over rows y0 .. y1 - 1. kReach >= 0: taps picked among neighbouring columns of the row
-// converted once; kReach < 0: fetched texel by texel.
-template <int kReach>
+// Weights of the columns (or rows) kLow + kWarpFirstTap .. kHigh + kWarpFirstTap + kWarpTaps - 1
+// around the lanes' pixels: a lane whose texel lies o away carries tap k's weight at column
+// o + k + kWarpFirstTap and +0 at the others.
+template <int kLow, int kHigh>
+HWY_INLINE void ColumnWeights(VF offset, const VF weights[kWarpTaps], VF columns[kHigh - kLow + kWarpTaps]) {
+    const DF df;
+    MF at[kHigh - kLow + 1];
+    for (int o = kLow; o <= kHigh; ++o) at[o - kLow] = hn::Eq(offset, hn::Set(df, static_cast<float>(o)));
+#pragma GCC unroll 12
+    for (int c = 0; c < kHigh - kLow + kWarpTaps; ++c) {
+        VF w = hn::Zero(df);
+#pragma GCC unroll 5
+        for (int o = kLow; o <= kHigh; ++o) {
+            const int k = c - (o - kLow);
+            if (k >= 0 && k < kWarpTaps) w = hn::IfThenElse(at[o - kLow], weights[k], w);
+        }
+        columns[c] = w;
+    }
+}
+
+// The sum of the six weights, in tap order from +0 as the taps are summed.
+HWY_INLINE VF WeightSum(const VF weights[kWarpTaps]) {
+    VF sum = hn::Zero(DF());
+    for (int k = 0; k < kWarpTaps; ++k) sum = hn::Add(sum, weights[k]);
+    return sum;
+}
+
+// warp_h over rows y0 .. y1 - 1. kLow <= kHigh: the texel's offsets from the pixel lie in
+// [kLow, kHigh] and the taps are summed over the columns they can reach, from the row converted
+// once; kLow > kHigh: fetched texel by texel.
+template <int kLow, int kHigh>
 void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     const DF df;
     const size_t N = hn::Lanes(df);
@@ -185,7 +268,9 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     // Map rows of every block the band touches; the block's lower row may be the helper row H.
     const ChannelRows warpMap(mapTexture, {0}, y0 & ~1, (y1 | 1) + 1, span, 1);
     BlockPhases phases(columns);
-    RowPlanes planes(std::max(span, image.width), std::max(kReach, 0) - kWarpFirstTap + 1, 4);
+    constexpr bool kPicked = kLow <= kHigh;
+    constexpr int kColumns = kPicked ? kHigh - kLow + kWarpTaps : 1;
+    RowPlanes planes(std::max(span, image.width), kPicked ? std::max(-kLow, kHigh) - kWarpFirstTap + 1 : 0, 4);
     float* const channel[4] = {planes.Plane(0), planes.Plane(1), planes.Plane(2), planes.Plane(3)};
 
     for (int y = y0; y < y1; ++y) {
@@ -201,7 +286,7 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
         }
         const WarpRowContext rowContext = phases.For(table, y);
         const uint16_t* texels = image.Row16(std::clamp(y, 0, image.height - 1));
-        if constexpr (kReach >= 0) ExpandRow(texels, image.width, planes.Layout(), channel);
+        if constexpr (kPicked) ExpandRow(texels, image.width, planes.Layout(), channel);
         uint16_t* out = ctx.target.Row(y);
 
         for (size_t x = 0; x < width; x += N) {
@@ -211,23 +296,17 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
             const VF i = hn::LoadU(df, rowContext.own->texel.get() + x);
             VF sum[4] = {hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
             VF weightSum = hn::Zero(df);
-            if constexpr (kReach >= 0) {
-                // Each lane's texel i lies kReach or fewer columns from its own.
-                const VF offset = hn::Sub(i, Positions(df, static_cast<int>(x)));
-                MF at[2 * kReach + 1];
-                for (int o = -kReach; o <= kReach; ++o) at[o + kReach] = hn::Eq(offset, hn::Set(df, static_cast<float>(o)));
-#pragma GCC unroll 6
-                for (int k = 0; k < kWarpTaps; ++k) {
-                    const ptrdiff_t tap = static_cast<ptrdiff_t>(x) + k + kWarpFirstTap - kReach;
+            if constexpr (kPicked) {
+                VF columns[kColumns];
+                ColumnWeights<kLow, kHigh>(hn::Sub(i, Positions(df, static_cast<int>(x))), weights, columns);
+                const ptrdiff_t first = static_cast<ptrdiff_t>(x) + kLow + kWarpFirstTap;
 #pragma GCC unroll 4
-                    for (int c = 0; c < 4; ++c) {
-                        VF t = hn::LoadU(df, channel[c] + tap);
-#pragma GCC unroll 4
-                        for (int o = 1; o <= 2 * kReach; ++o) t = hn::IfThenElse(at[o], hn::LoadU(df, channel[c] + tap + o), t);
-                        sum[c] = hn::Add(sum[c], hn::Mul(weights[k], t));
-                    }
-                    weightSum = hn::Add(weightSum, weights[k]);
+                for (int c = 0; c < 4; ++c) {
+#pragma GCC unroll 12
+                    for (int k = 0; k < kColumns; ++k)
+                        sum[c] = hn::Add(sum[c], hn::Mul(columns[k], hn::LoadU(df, channel[c] + first + k)));
                 }
+                weightSum = WeightSum(weights);
             } else {
                 const float lastColumn = static_cast<float>(image.width - 1);
                 for (int k = 0; k < kWarpTaps; ++k) {
@@ -249,8 +328,8 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     }
 }
 
-// warp_v over rows y0 .. y1 - 1; kReach as for warp_h, the taps picked among neighbouring rows.
-template <int kReach>
+// warp_v over rows y0 .. y1 - 1; kLow and kHigh as for warp_h, along the column.
+template <int kLow, int kHigh>
 void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     const DF df;
     const size_t N = hn::Lanes(df);
@@ -266,11 +345,12 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     // Map rows above and below every block row the band touches (the helper row H included).
     const ChannelRows warpMap(mapTexture, {0}, (y0 & ~1) - 1, (y1 | 1) + 2, span, 0);
     BlockPhases phases(columns);
-    // Image rows the taps reach: rows i - 2 .. i + 3 with i within kReach rows of the pixel.
-    constexpr int kFirst = -std::max(kReach, 0) + kWarpFirstTap;
-    constexpr int kRows = 2 * std::max(kReach, 0) + kWarpTaps;
-    const ChannelRows imageRows(image, {0, 1, 2}, kReach >= 0 ? y0 + kFirst : 0,
-                                kReach >= 0 ? y1 + kFirst + kRows : 1, span, 0);
+    // Image rows the taps reach: rows i - 2 .. i + 3 with i - y in [kLow, kHigh].
+    constexpr bool kPicked = kLow <= kHigh;
+    constexpr int kFirst = kPicked ? kLow + kWarpFirstTap : 0;
+    constexpr int kRows = kPicked ? kHigh - kLow + kWarpTaps : 1;
+    const ChannelRows imageRows(image, {0, 1, 2}, kPicked ? y0 + kFirst : 0, kPicked ? y1 + kFirst + kRows : 1,
+                                span, 0);
     const int lastColumn = image.width - 1;
 
     for (int y = y0; y < y1; ++y) {
@@ -301,22 +381,16 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
             const VF i = hn::LoadU(df, rowContext.own->texel.get() + x);
             VF sum[3] = {hn::Zero(df), hn::Zero(df), hn::Zero(df)};
             VF weightSum = hn::Zero(df);
-            if constexpr (kReach >= 0) {
-                // Each lane's texel i lies kReach or fewer rows from its own.
-                const VF offset = hn::Sub(i, here);
-                MF at[2 * kReach + 1];
-                for (int o = -kReach; o <= kReach; ++o) at[o + kReach] = hn::Eq(offset, hn::Set(df, static_cast<float>(o)));
-#pragma GCC unroll 6
-                for (int k = 0; k < kWarpTaps; ++k) {
+            if constexpr (kPicked) {
+                VF rows[kRows];
+                ColumnWeights<kLow, kHigh>(hn::Sub(i, here), weights, rows);
 #pragma GCC unroll 3
-                    for (int c = 0; c < 3; ++c) {
-                        VF t = hn::LoadU(df, tapRows[c][k] + x);
-#pragma GCC unroll 4
-                        for (int o = 1; o <= 2 * kReach; ++o) t = hn::IfThenElse(at[o], hn::LoadU(df, tapRows[c][k + o] + x), t);
-                        sum[c] = hn::Add(sum[c], hn::Mul(weights[k], t));
-                    }
-                    weightSum = hn::Add(weightSum, weights[k]);
+                for (int c = 0; c < 3; ++c) {
+#pragma GCC unroll 12
+                    for (int k = 0; k < kRows; ++k)
+                        sum[c] = hn::Add(sum[c], hn::Mul(rows[k], hn::LoadU(df, tapRows[c][k] + x)));
                 }
+                weightSum = WeightSum(weights);
             } else {
                 const float lastRow = static_cast<float>(image.height - 1);
                 for (int k = 0; k < kWarpTaps; ++k) {
@@ -339,27 +413,29 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     }
 }
 
-// The row kernel for a strength: the shift's reach in whole texels picks the instantiation.
+// The row kernel for a strength: the offsets i - x (or i - y) its shift can give pick the
+// instantiation. The position x + shift is rounded, but x +- 1/2 are floats for every pixel the
+// filter draws, so a bound |sharp| of 1/2 keeps it within [x - 1/2, x + 1/2] (offsets -1 and 0),
+// and a bound of 1 (or 2) within one (or two) texels either way.
 using RowKernel = void (*)(const gfx::DrawContext&, int, int);
 
-template <template <int> class Kernel>
-RowKernel ForReach(float sharp) {
+template <template <int, int> class Kernel>
+RowKernel ForStrength(float sharp) {
     const float s = std::fabs(sharp);
-    if (!(s <= static_cast<float>(kFastReach))) return Kernel<-1>::Run;
-    switch (static_cast<int>(std::ceil(s))) {
-        case 0: return Kernel<0>::Run;
-        case 1: return Kernel<1>::Run;
-        default: return Kernel<2>::Run;
-    }
+    if (!(s <= 2.0f)) return Kernel<1, 0>::Run;
+    if (s == 0.0f) return Kernel<0, 0>::Run;
+    if (s <= 0.5f) return Kernel<-1, 0>::Run;
+    if (s <= 1.0f) return Kernel<-1, 1>::Run;
+    return Kernel<-2, 2>::Run;
 }
 
-template <int kReach>
+template <int kLow, int kHigh>
 struct WarpHKernel {
-    static void Run(const gfx::DrawContext& ctx, int y0, int y1) { WarpHRows<kReach>(ctx, y0, y1); }
+    static void Run(const gfx::DrawContext& ctx, int y0, int y1) { WarpHRows<kLow, kHigh>(ctx, y0, y1); }
 };
-template <int kReach>
+template <int kLow, int kHigh>
 struct WarpVKernel {
-    static void Run(const gfx::DrawContext& ctx, int y0, int y1) { WarpVRows<kReach>(ctx, y0, y1); }
+    static void Run(const gfx::DrawContext& ctx, int y0, int y1) { WarpVRows<kLow, kHigh>(ctx, y0, y1); }
 };
 
 void RunBands(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler, RowKernel kernel) {
@@ -371,11 +447,11 @@ void RunBands(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler, RowKern
 }  // namespace
 
 void WarpHBands(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
-    RunBands(ctx, scheduler, ForReach<WarpHKernel>(effect::ReadBlock<effect::ParamsBlock>(ctx.params).sharp));
+    RunBands(ctx, scheduler, ForStrength<WarpHKernel>(effect::ReadBlock<effect::ParamsBlock>(ctx.params).sharp));
 }
 
 void WarpVBands(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
-    RunBands(ctx, scheduler, ForReach<WarpVKernel>(effect::ReadBlock<effect::ParamsBlock>(ctx.params).sharp));
+    RunBands(ctx, scheduler, ForStrength<WarpVKernel>(effect::ReadBlock<effect::ParamsBlock>(ctx.params).sharp));
 }
 
 }  // namespace qv::passes::HWY_NAMESPACE

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "common/worker_pool.h"
+#include "gpu/filter_constants.h"
 #include "passes/denoise.h"
 #include "passes/exp2.h"
 #include "passes/program_names.h"
@@ -25,19 +26,14 @@ namespace {
 
 using test::Image;
 
-// H2 as the constants code forms it from the denoise slider.
-float H2ForSlider(int slider) {
-    const float d = static_cast<float>(slider * 0.01);
-    const double v = static_cast<double>(d * d * 40.0f);
-    return v == 0.0 ? 0.0f : static_cast<float>(1.0 / (v * v));
-}
+float H2ForSlider(int slider) { return gpu::ComputeH2(gpu::Percent(slider)); }
 
 test::PassSetup DenoiseSetup(const Image& in, float h2) {
     test::PassSetup s;
     s.inputs[kDenoiseInputSampler] = &in;
     s.params = test::DefaultParams();
     s.params.H2 = h2;
-    s.scale.srcTexSizeInverse = {1.0f / static_cast<float>(in.width()), 1.0f / static_cast<float>(in.height())};
+    s.scale = gpu::ComputeScale(in.width(), in.height(), in.width(), in.height());
     s.width = in.width();
     s.height = in.height();
     return s;
@@ -69,13 +65,6 @@ void ForBothVariants(const Image& in, float h2, Check check) {
 
 // Luma steps of the input as the pass reads them.
 float Luma(int steps) { return gfx::ReadUnorm(static_cast<uint16_t>(steps)); }
-
-TEST(DenoiseSliders, H2FromSliderMatchesTheConstants) {
-    EXPECT_FLOAT_EQ(H2ForSlider(10), 6.25f);
-    EXPECT_FLOAT_EQ(H2ForSlider(75), 1.0f / (22.5f * 22.5f));
-    EXPECT_FLOAT_EQ(H2ForSlider(1), 62500.0f);
-    EXPECT_EQ(H2ForSlider(0), 0.0f);
-}
 
 TEST(DenoiseWeights, ThirteenStepDifferencesAtSliderTen) {
     const float h2 = H2ForSlider(10);
