@@ -188,6 +188,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         ownsFd_ = std::exchange(other.ownsFd_, false);
         name_ = std::move(other.name_);
+        written_ = std::exchange(other.written_, 0);
     }
     return *this;
 }
@@ -205,14 +206,26 @@ void OutputFile::Fail(int error) const {
 void OutputFile::Write(const void* data, size_t size) {
     if (fd_ < 0) throw OutputError("cannot write " + name_ + ": it is closed");
     const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, bytes, size);
+    size_t left = size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, bytes, left);
         if (n < 0) {
             if (errno == EINTR) continue;  // finish the frame even after Ctrl-C
-            Fail(errno);
+            const int error = errno;
+            DropPartialWrite();
+            Fail(error);
         }
         bytes += n;
-        size -= static_cast<size_t>(n);
+        left -= static_cast<size_t>(n);
+    }
+    written_ += size;
+}
+
+void OutputFile::DropPartialWrite() const {
+    // A file cut inside a frame is no valid clip: keep it to the last whole write (a frame).
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) return;  // the error at hand is reported
     }
 }
 

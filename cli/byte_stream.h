@@ -74,7 +74,8 @@ public:
     ~OutputFile();
 
     const std::string& Name() const { return name_; }
-    // Writes everything or throws OutputError (closed pipe, full disk, other I/O errors).
+    // Writes everything or throws OutputError (closed pipe, full disk, other I/O errors); a
+    // regular file is cut back to the end of the last whole write, so it stays a valid clip.
     // Ctrl-C does not cut a write short: a frame is written whole.
     void Write(const void* data, size_t size);
     // Closes the file, reporting a late write error (a full disk on close).
@@ -83,10 +84,12 @@ public:
 private:
     OutputFile(int fd, std::string name, bool ownsFd);
     [[noreturn]] void Fail(int error) const;
+    void DropPartialWrite() const;
 
     int fd_ = -1;
     bool ownsFd_ = false;
     std::string name_;
+    uint64_t written_ = 0;  // bytes of whole writes: each write is a header or a whole frame
 };
 
 }  // namespace qv::cli

@@ -96,7 +96,11 @@ ClipKind OutputKindOf(const Options& o) {
 std::optional<int64_t> ParseWholeNumber(const std::string& text) {
     const char* begin = text.data();
     const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
+    if (begin != end && *begin == '+') {
+        ++begin;
+        // from_chars takes a '-' of its own: "+-5" is not a number.
+        if (begin != end && *begin == '-') return std::nullopt;
+    }
     if (begin == end) return std::nullopt;
     int64_t value = 0;
     const auto [stop, ec] = std::from_chars(begin, end, value);

@@ -94,6 +94,7 @@ TEST(CliErrors, BadOptionValues) {
     const std::vector<Case> cases = {
         {"--width abc", "--width: 'abc' is not a whole number"},
         {"--usm 1.5", "--usm: '1.5' is not a whole number"},
+        {"--usm +-5", "--usm: '+-5' is not a whole number"},
         {"--denoise 99999999999", "--denoise: 99999999999 is out of range"},
         {"--threads many", "--threads: 'many' is not a whole number"},
         {"--threads 0", "--threads: 0 is out of range (1..1024)"},

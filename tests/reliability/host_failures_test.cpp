@@ -3,6 +3,8 @@
 // closes the pipe) and Ctrl-C in the middle of a run. Each ends with a clear message and an
 // exit status, never a crash; an interrupted run leaves a valid file of every finished frame.
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -114,6 +116,19 @@ TEST(HostFailures, AFullDiskStopsTheRunWithAMessage) {
     e = RunShell(Quote(HostBinary()) + " -q" + sizes + Quote(SampleClip()) + " " + Quote(out), s);
     ExpectOneErrorLine(e, out, "tmpfs");
     ExpectOneErrorLine(e, "full", "tmpfs");
+    // The frame cut by the full disk is dropped: the file holds whole frames only.
+    const std::string header = "YUV4MPEG2 W640 H360";
+    constexpr size_t kFrameBytes = 6 + 640 * 360 * 3 / 2;
+    std::ifstream file(out, std::ios::binary | std::ios::ate);
+    ASSERT_TRUE(file.good());
+    const size_t size = static_cast<size_t>(file.tellg());
+    file.seekg(0);
+    std::string line;
+    std::getline(file, line);
+    EXPECT_EQ(line.rfind(header, 0), 0u) << line;
+    const size_t frames = size - (line.size() + 1);
+    EXPECT_GT(size, line.size() + 1);
+    EXPECT_EQ(frames % kFrameBytes, 0u) << size << " bytes";
 }
 
 TEST(HostFailures, AReaderThatClosesThePipeEndsTheRunWithAMessage) {
@@ -128,6 +143,37 @@ TEST(HostFailures, AReaderThatClosesThePipeEndsTheRunWithAMessage) {
     bool named = false;
     for (const std::string& line : shell.ErrLines()) named = named || line.find("pipe") != std::string::npos;
     EXPECT_TRUE(named) << shell.err;
+}
+
+TEST(HostFailures, RawSamplesOutsideTheHostRangeAreFilteredIntoIt) {
+    // A raw clip holds whatever 16-bit values its maker wrote; the host passes them on as they
+    // are, and the filter takes them in clamped.
+    Scratch s;
+    constexpr int kW = 40, kH = 24, kFrames = 2;
+    std::string raw;
+    uint32_t state = 12345;
+    for (int i = 0; i < kW * kH * 3 * kFrames; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const int16_t extremes[] = {INT16_MIN, INT16_MAX, -1, 4097, -2049, 2049};
+        const int16_t v = (state >> 28) < 6 ? extremes[state >> 28] : static_cast<int16_t>(state >> 16);
+        raw += static_cast<char>(v & 0xFF);
+        raw += static_cast<char>((v >> 8) & 0xFF);
+    }
+    WriteFile(s.Path("in.ycp"), raw);
+    for (const char* sizes : {"--width 40 --height 32", "--width 73 --height 41", "--width 32 --height 32"}) {
+        const Exit e = RunShell(Quote(HostBinary()) + " -q --source-size 40x24 " + sizes + " " + Quote(s.Path("in.ycp")) +
+                                    " " + Quote(s.Path("out.ycp")), s);
+        ASSERT_EQ(e.status, 0) << sizes << "\n" << e.err;
+        const std::string out = ReadFile(s.Path("out.ycp"));
+        ASSERT_FALSE(out.empty()) << sizes;
+        ASSERT_EQ(out.size() % 6, 0u) << sizes;
+        for (size_t i = 0; i < out.size(); i += 2) {
+            const int v = static_cast<int16_t>(static_cast<uint8_t>(out[i]) | (static_cast<uint8_t>(out[i + 1]) << 8));
+            const bool luma = (i / 2) % 3 == 0;
+            ASSERT_TRUE(luma ? (v >= 0 && v <= 4096) : (v >= -2048 && v <= 2048))
+                << sizes << ": sample " << i / 2 << " is " << v;
+        }
+    }
 }
 
 TEST(HostFailures, CtrlCMidRunLeavesAValidFileOfEveryFinishedFrame) {
