@@ -29,6 +29,8 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_target() {
   local name=$1 dir="${work}/$1"
   mkdir -p "${dir}/corpus" "${dir}/artifacts"
+  # The filter's own effect source seeds the effect parser from where it lives.
+  if [ "${name}" = effect_source ]; then cp src/effect/*.fx "${dir}/corpus/"; fi
   local options=(-max_total_time="${seconds}" -timeout=10 -rss_limit_mb=2048 -max_len=65536
                  -print_final_stats=1 -detect_leaks=1 -artifact_prefix="${dir}/artifacts/")
   if [ -f "fuzz/dict/${name}.dict" ]; then options+=(-dict="fuzz/dict/${name}.dict"); fi

@@ -40,8 +40,8 @@ bool ShowedBox(const ScriptedHost& h, const std::string& text) {
 
 class HostileSliders : public FrameTest {
 protected:
-    // The host with every strength at its default and the target a little larger than the
-    // source, so every pass of the chain runs.
+    // The host with every strength at its default (each strength's passes in the chain) and the
+    // target a little larger than the source.
     ScriptedHost& Host() {
         ScriptedHost& h = MakeHost(kSourceW, kSourceH, 3, false);
         h.saving = 0;
