@@ -3,7 +3,8 @@
 // read-back, download), with the next frame rendered ahead. At 1920x1080 -> 1920x1080,
 // 1280x720 -> 1920x1080 and 1920x1080 -> 1280x720, default strengths, noisy frames made from
 // the sample clip. Beside each, in the same run, a memcpy of the frame's bytes (source and
-// result in host pixels) on the same number of workers.
+// result in host pixels) on the same number of workers. BM_PassChain runs the render thread's
+// part alone (the passes and the read-back), BM_ChainSteps times each pass inside it.
 //
 // Then every pass on its own, inside the chain that runs it: the passes before it are drawn once
 // so that it reads exactly what the chain gives it, and it is then drawn alone, beside a memcpy
@@ -189,6 +190,40 @@ void BM_Pass(benchmark::State& state, ChainSetup setup, int pass) {
     state.counters["vs_memcpy"] = passSeconds / copySeconds;
 }
 
+// Each planned pass timed inside the whole chain (drawn in order, every pass reading what the one
+// before it just wrote), and the read-back copy: the passes' shares of the frame.
+void BM_ChainSteps(benchmark::State& state, ChainSetup setup) {
+    BenchHost host(setup.srcW, setup.srcH);
+    if (!StartHost(host, setup, state)) return;
+    double seconds[qv::passes::kPassCount] = {};
+    double readBack = 0.0;
+    {
+        PassDrawer drawer;
+        const auto sizes = qv::gpu::WorkingSizes::For(setup.srcW, setup.srcH, setup.dstW, setup.dstH);
+        const qv::passes::PassPlan plan = qv::passes::PlanPasses(qv::gpu::Context().params, sizes);
+        for (auto _ : state) {
+            const auto t0 = Clock::now();
+            for (const auto& step : plan) {
+                const auto s0 = Clock::now();
+                drawer.Draw(step);
+                seconds[step.pass] += Since(s0);
+            }
+            const auto r0 = Clock::now();
+            const qv::gpu::GpuContext& c = qv::gpu::Context();
+            c.device->GetRenderTargetData(c.packedTargetSurface, c.readBackSurface);
+            readBack += Since(r0);
+            state.SetIterationTime(Since(t0));
+        }
+        const double frames = static_cast<double>(state.iterations());
+        for (const auto& step : plan) {
+            std::string name = "p";
+            name += std::to_string(step.pass);
+            state.counters[name] = seconds[step.pass] / frames * 1e3;
+        }
+        state.counters["readback"] = readBack / frames * 1e3;
+    }
+}
+
 // The planned passes alone, as the render thread runs them (no transfers), for the passes'
 // share of the frame.
 void BM_PassChain(benchmark::State& state, ChainSetup setup) {
@@ -224,6 +259,9 @@ const bool kRegistered = [] {
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("BM_PassChain/") + setup.name).c_str(), BM_PassChain, setup)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_ChainSteps/") + setup.name).c_str(), BM_ChainSteps, setup)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     }

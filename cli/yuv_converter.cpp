@@ -87,12 +87,6 @@ zimg_image_format FloatFormat(const YuvFormat& f, unsigned paddedW, unsigned pad
     return z;
 }
 
-int16_t ToHostSample(float v) {
-    const float scaled = v * kHostScale;  // exact: a power of two
-    const long n = std::lrint(scaled);
-    return static_cast<int16_t>(std::clamp<long>(n, INT16_MIN, INT16_MAX));
-}
-
 }  // namespace
 
 // Planes with zimg's alignment. Plane 0 is paddedW x paddedH; planes 1 and 2 are subsampled.
@@ -239,12 +233,8 @@ void YuvToHost::Convert(const uint8_t* frame, YcPixel* dst) {
         const float* ys = floats_->RowAs<float>(0, y);
         const float* cbs = mono ? nullptr : floats_->RowAs<float>(1, y);
         const float* crs = mono ? nullptr : floats_->RowAs<float>(2, y);
-        YcPixel* out = dst + static_cast<size_t>(y) * static_cast<size_t>(format_.width);
-        for (int x = 0; x < format_.width; ++x) {
-            out[x].y = ToHostSample(ys[x]);
-            out[x].cb = mono ? int16_t{0} : ToHostSample(cbs[x]);
-            out[x].cr = mono ? int16_t{0} : ToHostSample(crs[x]);
-        }
+        FloatPlanesToHostRow(ys, cbs, crs, dst + static_cast<size_t>(y) * static_cast<size_t>(format_.width),
+                             format_.width);
     }
 }
 
@@ -268,7 +258,6 @@ HostToYuv::~HostToYuv() = default;
 
 void HostToYuv::Convert(const YcPixel* src, ptrdiff_t pitchSamples, uint8_t* frame) {
     const bool mono = format_.chroma == Chroma::kMono;
-    const float inv = 1.0f / kHostScale;  // exact
     for (int y = 0; y < floats_->Height(0); ++y) {
         const int from = std::min(y, format_.height - 1);
         const auto* row = reinterpret_cast<const YcPixel*>(reinterpret_cast<const int16_t*>(src) +
@@ -276,12 +265,13 @@ void HostToYuv::Convert(const YcPixel* src, ptrdiff_t pitchSamples, uint8_t* fra
         float* ys = floats_->RowAs<float>(0, y);
         float* cbs = mono ? nullptr : floats_->RowAs<float>(1, y);
         float* crs = mono ? nullptr : floats_->RowAs<float>(2, y);
-        for (int x = 0; x < floats_->Width(0); ++x) {
-            const YcPixel& px = row[std::min(x, format_.width - 1)];
-            ys[x] = static_cast<float>(px.y) * inv;
+        HostRowToFloatPlanes(row, ys, cbs, crs, format_.width);
+        // Columns padded to a whole chroma block repeat the last pixel.
+        for (int x = format_.width; x < floats_->Width(0); ++x) {
+            ys[x] = ys[format_.width - 1];
             if (!mono) {
-                cbs[x] = static_cast<float>(px.cb) * inv;
-                crs[x] = static_cast<float>(px.cr) * inv;
+                cbs[x] = cbs[format_.width - 1];
+                crs[x] = crs[format_.width - 1];
             }
         }
     }

@@ -8,14 +8,12 @@
 #include <memory>
 
 #include "host/host_records.h"
+#include "host_samples.h"
 #include "yuv_format.h"
 
 namespace qv::cli {
 
 enum class Dither { kNone, kOrdered, kErrorDiffusion };
-
-// One host step: nominal white minus black is 4096 steps, nominal chroma span 4096 as well.
-inline constexpr float kHostScale = 4096.0f;
 
 class ZimgGraph;
 class AlignedPlanes;

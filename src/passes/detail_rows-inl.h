@@ -19,6 +19,7 @@
 #include <hwy/highway.h>
 
 #include "passes/number_rules-inl.h"
+#include "passes/scratch_memory.h"
 #include "platform/d3d9/number_rules.h"
 #include "platform/d3d9/pixel_program.h"
 
@@ -150,60 +151,78 @@ HWY_INLINE void ExpandRow(const uint16_t* HWY_RESTRICT texels, int width, const 
     }
 }
 
-// Some channels of the rows a band reads, converted once: rows lo .. hi - 1 of the texture, each
-// channel a plane laid out as `layout`. Row(r, plane) clamps r to the texture as the samplers do.
+// Some channels of the rows a band reads (lo .. hi - 1 of the texture), each channel a plane laid
+// out as `layout`, converted when first asked for. The converted rows live in a ring of
+// kRingRows slots, so a band's rows pass through cache-sized memory instead of a band-sized
+// copy: a kernel's rows in use at once (a window of at most kRingRows consecutive rows, the
+// band moving down) never share a slot, and a row asked for again after it left the ring is
+// converted again. Row(r, plane) clamps r to the texture as the samplers do.
 class ChannelRows {
 public:
+    static constexpr int kRingRows = 16;
+
     ChannelRows(const gfx::TextureView& texture, std::initializer_list<int> channels, int firstRow, int endRow,
                 int span, int margin)
-        : layout_(std::max(span, texture.width), margin),
+        : texture_(texture),
+          layout_(std::max(span, texture.width), margin),
           planes_(static_cast<int>(channels.size())),
           height_(texture.height),
           lo_(std::clamp(firstRow, 0, texture.height - 1)),
           hi_(std::clamp(endRow, lo_ + 1, texture.height)),
-          storage_(hwy::AllocateAligned<float>(layout_.stride * static_cast<size_t>(planes_ * (hi_ - lo_)))) {
-        for (int r = lo_; r < hi_; ++r) {
-            float* out[4] = {nullptr, nullptr, nullptr, nullptr};
-            int plane = 0;
-            for (int c : channels) out[c] = PlaneAt(r, plane++);
-            ExpandRow(texture.Row16(r), texture.width, layout_, out);
-        }
+          slots_(std::min(kRingRows, hi_ - lo_)),
+          storage_(sizeof(float) * layout_.stride * static_cast<size_t>(planes_ * slots_)) {
+        int plane = 0;
+        for (int c : channels) channelPlane_[c] = plane++;
+        for (int& t : tags_) t = -1;
     }
 
     // Rows the band reads that lie outside lo .. hi - 1 after clamping are a caller's error; they
     // are held to the cached range rather than read out of bounds.
     const float* Row(int r, int plane = 0) const {
-        return PlaneAt(std::clamp(std::clamp(r, 0, height_ - 1), lo_, hi_ - 1), plane);
+        r = std::clamp(std::clamp(r, 0, height_ - 1), lo_, hi_ - 1);
+        const int slot = (r - lo_) % slots_;
+        if (tags_[slot] != r) {
+            float* out[4] = {nullptr, nullptr, nullptr, nullptr};
+            for (int c = 0; c < 4; ++c)
+                if (channelPlane_[c] >= 0) out[c] = PlaneAt(slot, channelPlane_[c]);
+            ExpandRow(texture_.Row16(r), texture_.width, layout_, out);
+            tags_[slot] = r;
+        }
+        return PlaneAt(slot, plane);
     }
 
 private:
-    float* PlaneAt(int r, int plane) const {
-        const size_t index = static_cast<size_t>((r - lo_) * planes_ + plane);
-        return storage_.get() + layout_.stride * index + static_cast<size_t>(layout_.margin);
+    float* PlaneAt(int slot, int plane) const {
+        const size_t index = static_cast<size_t>(slot * planes_ + plane);
+        return storage_.As<float>() + layout_.stride * index + static_cast<size_t>(layout_.margin);
     }
 
+    gfx::TextureView texture_;
     RowLayout layout_;
     int planes_;
     int height_;
     int lo_;
     int hi_;
-    hwy::AlignedFreeUniquePtr<float[]> storage_;
+    int slots_;
+    int channelPlane_[4] = {-1, -1, -1, -1};
+    mutable int tags_[kRingRows];
+    ScratchBlock storage_;
 };
 
 // Up to four channels of single rows, converted row by row into the same buffers.
 class RowPlanes {
 public:
     RowPlanes(int span, int margin, int planes)
-        : layout_(span, margin), storage_(hwy::AllocateAligned<float>(layout_.stride * static_cast<size_t>(planes))) {}
+        : layout_(span, margin), storage_(sizeof(float) * layout_.stride * static_cast<size_t>(planes)) {}
 
     float* Plane(int p) const {
-        return storage_.get() + layout_.stride * static_cast<size_t>(p) + static_cast<size_t>(layout_.margin);
+        return storage_.As<float>() + layout_.stride * static_cast<size_t>(p) + static_cast<size_t>(layout_.margin);
     }
     const RowLayout& Layout() const { return layout_; }
 
 private:
     RowLayout layout_;
-    hwy::AlignedFreeUniquePtr<float[]> storage_;
+    ScratchBlock storage_;
 };
 
 }  // namespace detail_rows

@@ -61,6 +61,12 @@ DoubleDouble TwoProduct(double a, double b) {
     return {p, err};
 }
 
+struct ScalarOps {
+    double Mul(double a, double b) const { return a * b; }
+    double Add(double a, double b) const { return a + b; }
+    double Const(double c) const { return c; }
+};
+
 }  // namespace
 
 #include "passes/exp2_polynomial-inl.h"
@@ -84,34 +90,32 @@ float Exp2Accurate(double f, double scale) {
     return static_cast<float>(hi);
 }
 
+double Exp2Fast(double x) {
+    const double biased = x + kTableBias;
+    const double r = x - (biased - kTableBias);
+    const uint64_t bits = std::bit_cast<uint64_t>(biased);
+    const double t = std::bit_cast<double>(kScaledTable[bits & (kTableSize - 1)] + (bits << kScaleShift));
+    return t + t * Exp2Polynomial(r, ScalarOps());
+}
+
 }  // namespace exp2_detail
 
 float Exp2ToFloat(float z) {
     using namespace exp2_detail;
     if (!(z < kOverflow)) return z != z ? z : std::numeric_limits<float>::infinity();
     const double x = static_cast<double>(z > kLowest ? z : kLowest);
-
-    // z = n + f with n an integer and |f| <= 1/2; both steps are exact.
-    const double biased = x + kRoundingBias;
-    const double n = biased - kRoundingBias;
-    const double f = x - n;
-
-    struct Ops {
-        double Mul(double a, double b) const { return a * b; }
-        double Add(double a, double b) const { return a + b; }
-        double Const(double c) const { return c; }
-    };
-    const double p = Exp2Polynomial(f, Ops());
-
-    // 2^n from its exponent field: the low bits of `biased` hold n in two's complement, and
-    // the shift drops everything above the eleven exponent bits.
-    const double scale = std::bit_cast<double>((std::bit_cast<uint64_t>(biased) + kExponentBias) << kMantissaBits);
-    const double r = p * scale;
-
+    const double r = Exp2Fast(x);
     const float raised = static_cast<float>(r * kRaise);
     const float lowered = static_cast<float>(r * kLower);
-    if (raised != lowered) return Exp2Accurate(f, scale);
-    return raised;
+    if (raised == lowered) return raised;
+
+    // z = n + f with n the nearest integer and |f| <= 1/2; both steps are exact. 2^n from its
+    // exponent field: the low bits of `biased` hold n in two's complement, and the shift drops
+    // everything above the eleven exponent bits.
+    const double biased = x + kRoundingBias;
+    const double n = biased - kRoundingBias;
+    const double scale = std::bit_cast<double>((std::bit_cast<uint64_t>(biased) + kExponentBias) << kMantissaBits);
+    return Exp2Accurate(x - n, scale);
 }
 
 }  // namespace qv::passes

@@ -17,6 +17,7 @@
 #include <hwy/highway.h>
 
 #include "passes/number_rules-inl.h"
+#include "passes/scratch_memory.h"
 #include "platform/d3d9/number_rules.h"
 #include "platform/d3d9/pixel_program.h"
 
@@ -38,7 +39,7 @@ public:
           capacity_(std::max(capacity, 1)),
           planeStride_(static_cast<size_t>(kLeadColumns + columns_ + kAlignColumns - 1) / kAlignColumns *
                        kAlignColumns),
-          storage_(hwy::AllocateAligned<float>(planeStride_ * 4 * static_cast<size_t>(capacity_))),
+          storage_(sizeof(float) * planeStride_ * 4 * static_cast<size_t>(capacity_)),
           tags_(static_cast<size_t>(capacity_), -1) {}
 
     size_t PlaneStride() const { return planeStride_; }
@@ -47,7 +48,7 @@ public:
     // c * PlaneStride().
     const float* Row(int row) {
         const size_t slot = static_cast<size_t>(row % capacity_);
-        float* planes = storage_.get() + slot * 4 * planeStride_;
+        float* planes = storage_.As<float>() + slot * 4 * planeStride_;
         if (tags_[slot] != row) {
             Convert(input_.Row16(row), planes + kLeadColumns);
             tags_[slot] = row;
@@ -88,7 +89,7 @@ private:
     int columns_;
     int capacity_;
     size_t planeStride_;
-    hwy::AlignedFreeUniquePtr<float[]> storage_;
+    ScratchBlock storage_;
     std::vector<int> tags_;
 };
 
@@ -103,16 +104,16 @@ public:
           lanes_(lanes),
           texels_(static_cast<size_t>(input.width) * static_cast<size_t>(lanes)),
           planeStride_((texels_ + kAlignFloats - 1) / kAlignFloats * kAlignFloats),
-          packed_(hwy::AllocateAligned<uint16_t>(4 * texels_)),
-          planes_(hwy::AllocateAligned<float>(4 * planeStride_)) {}
+          packed_(sizeof(uint16_t) * 4 * texels_),
+          planes_(sizeof(float) * 4 * planeStride_) {}
 
     size_t PlaneStride() const { return planeStride_; }
-    const float* Planes() const { return planes_.get(); }
+    const float* Planes() const { return planes_.As<float>(); }
 
     // Lane l takes input row rows[l] (0 <= rows[l] < input height).
     void Load(const int* rows) {
         const int width = input_.width;
-        uint16_t* HWY_RESTRICT out = packed_.get();
+        uint16_t* HWY_RESTRICT out = packed_.As<uint16_t>();
         for (int c = 0; c < width; ++c) {
             for (int l = 0; l < lanes_; ++l) {
                 std::memcpy(out, input_.Row16(rows[l]) + 4 * c, 4 * sizeof(uint16_t));
@@ -129,9 +130,9 @@ private:
         const hn::ScalableTag<float> df;
         const hn::Rebind<uint16_t, decltype(df)> du16;
         const size_t N = hn::Lanes(df);
-        const uint16_t* HWY_RESTRICT in = packed_.get();
-        float* planes[4] = {planes_.get(), planes_.get() + planeStride_, planes_.get() + 2 * planeStride_,
-                            planes_.get() + 3 * planeStride_};
+        const uint16_t* HWY_RESTRICT in = packed_.As<uint16_t>();
+        float* const first = planes_.As<float>();
+        float* planes[4] = {first, first + planeStride_, first + 2 * planeStride_, first + 3 * planeStride_};
         size_t i = 0;
         for (; i + N <= texels_; i += N) {
             hn::Vec<decltype(du16)> a, b, c, d;
@@ -150,8 +151,8 @@ private:
     int lanes_;
     size_t texels_;
     size_t planeStride_;
-    hwy::AlignedFreeUniquePtr<uint16_t[]> packed_;
-    hwy::AlignedFreeUniquePtr<float[]> planes_;
+    ScratchBlock packed_;
+    ScratchBlock planes_;
 };
 
 // Stores four channel vectors as `valid` (1 .. Lanes) consecutive texels by the store rule.

@@ -77,15 +77,21 @@ void UsmLimitRows(const gfx::DrawContext& ctx, int y0, int y1) {
             const VF sx = hn::LoadU(df, here + x);
             const VF d = hn::Sub(sx, b);
 
-            VF lo = hn::LoadU(df, lumaRows[0] + x - kUsmRangeRadius);
-            VF hi = lo;
-            for (int j = -kUsmRangeRadius; j <= kUsmRangeRadius; ++j) {
-                for (int i = -kUsmRangeRadius; i <= kUsmRangeRadius; ++i) {
-                    if (i == -kUsmRangeRadius && j == -kUsmRangeRadius) continue;
-                    const VF v = hn::LoadU(df, lumaRows[j + kUsmRangeRadius] + x + i);
-                    lo = ShaderMin(lo, v);
-                    hi = ShaderMax(hi, v);
+            // The range of the 3x3 neighbourhood. Stored values read as finite floats of one sign
+            // (never NaN, never -0), so the shader's min and max are the plain ones and give the
+            // same value in any order: row by row, then across the rows.
+            VF lo, hi;
+            for (int j = 0; j <= 2 * kUsmRangeRadius; ++j) {
+                const float* row = lumaRows[j] + x;
+                VF rowLo = hn::LoadU(df, row - kUsmRangeRadius);
+                VF rowHi = rowLo;
+                for (int i = 1 - kUsmRangeRadius; i <= kUsmRangeRadius; ++i) {
+                    const VF v = hn::LoadU(df, row + i);
+                    rowLo = hn::Min(rowLo, v);
+                    rowHi = hn::Max(rowHi, v);
                 }
+                lo = j == 0 ? rowLo : hn::Min(lo, rowLo);
+                hi = j == 0 ? rowHi : hn::Max(hi, rowHi);
             }
 
             const VF sharpened = hn::Add(sx, hn::Mul(usm, d));

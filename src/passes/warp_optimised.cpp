@@ -407,8 +407,9 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
                     weightSum = hn::Add(weightSum, weights[k]);
                 }
             }
-            StoreTexels(hn::Div(sum[0], weightSum), hn::Div(sum[1], weightSum), hn::Div(sum[2], weightSum),
-                        hn::Zero(df), out + 4 * x, count);
+            // Channel w is 0, whose stored value is 0.
+            StoreTexelBits(StoreUnormVec(df, hn::Div(sum[0], weightSum)), StoreUnormVec(df, hn::Div(sum[1], weightSum)),
+                           StoreUnormVec(df, hn::Div(sum[2], weightSum)), hn::Zero(DU16()), out + 4 * x, count);
         }
     }
 }

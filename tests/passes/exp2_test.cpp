@@ -119,9 +119,34 @@ TEST(Exp2, HardCasesRoundCorrectly) {
     });
 }
 
+// The scalar form is correctly rounded for every z in `zs` (where the reference can decide), and
+// every target's vector form gives its bits.
+void ExpectCorrectlyRoundedEverywhere(const std::vector<float>& zs, const std::string& what) {
+    std::vector<float> scalar(zs.size());
+    long mismatches = 0, undecided = 0;
+    for (size_t k = 0; k < zs.size(); ++k) {
+        scalar[k] = Exp2ToFloat(zs[k]);
+        float expected;
+        if (!Reference(zs[k], &expected)) {
+            ++undecided;
+            continue;
+        }
+        if (Bits(scalar[k]) != Bits(expected) && ++mismatches <= 5)
+            ADD_FAILURE() << what << ": z = " << std::hexfloat << zs[k] << ": " << scalar[k] << ", nearest is " << expected;
+    }
+    EXPECT_EQ(mismatches, 0) << "over " << zs.size() << " values, " << what;
+    EXPECT_LE(undecided, 2) << "reference undecided too often, " << what;
+
+    test::ForEachSimdTarget([&](const std::string& target) {
+        const std::vector<float> v = Vector(zs);
+        long differ = 0;
+        for (size_t k = 0; k < zs.size(); ++k) differ += Bits(v[k]) != Bits(scalar[k]);
+        EXPECT_EQ(differ, 0) << target << ", " << what;
+    });
+}
+
 // A dense sweep of the weights the pass can meet (z from -160 to 0), every denormal result, and
-// a coarser one of positive z: the scalar form is correctly rounded, and every target's vector
-// form gives its bits.
+// a coarser one of positive z.
 TEST(Exp2, CorrectlyRoundedAndSameOnEveryTarget) {
     struct Range {
         float from, to;
@@ -132,30 +157,60 @@ TEST(Exp2, CorrectlyRoundedAndSameOnEveryTarget) {
         {-126.0f, -150.0f, 1},   // every value with a denormal (or zero) result
         {0.0f, 128.0f, 4099},
     };
-    for (const Range& range : ranges) {
-        const std::vector<float> zs = Sweep(range.from, range.to, range.step);
-        std::vector<float> scalar(zs.size());
-        long mismatches = 0, undecided = 0;
-        for (size_t k = 0; k < zs.size(); ++k) {
-            scalar[k] = Exp2ToFloat(zs[k]);
-            float expected;
-            if (!Reference(zs[k], &expected)) {
-                ++undecided;
-                continue;
-            }
-            if (Bits(scalar[k]) != Bits(expected) && ++mismatches <= 5)
-                ADD_FAILURE() << "z = " << std::hexfloat << zs[k] << ": " << scalar[k] << ", nearest is " << expected;
-        }
-        EXPECT_EQ(mismatches, 0) << "over " << zs.size() << " values from " << range.from;
-        EXPECT_LE(undecided, 2) << "reference undecided too often from " << range.from;
+    for (const Range& range : ranges)
+        ExpectCorrectlyRoundedEverywhere(Sweep(range.from, range.to, range.step), "sweep from " + std::to_string(range.from));
+}
 
-        test::ForEachSimdTarget([&](const std::string& target) {
-            const std::vector<float> v = Vector(zs);
-            long differ = 0;
-            for (size_t k = 0; k < zs.size(); ++k) differ += Bits(v[k]) != Bits(scalar[k]);
-            EXPECT_EQ(differ, 0) << target << " from " << range.from;
-        });
+// The fast path splits z at the nearest sixteenth: every sixteenth (r = 0, each table entry with
+// each power of two), every point halfway between two (where the split's rounding ties), and
+// their neighbours on either side.
+TEST(Exp2, SixteenthsAndTheirMidpointsRoundCorrectly) {
+    std::vector<float> zs;
+    for (int m = -151 * 32; m < 128 * 32; ++m) {
+        const float z = static_cast<float>(m) / 32.0f;
+        zs.push_back(z);
+        zs.push_back(std::nextafter(z, -1e30f));
+        zs.push_back(std::nextafter(z, 1e30f));
     }
+    ExpectCorrectlyRoundedEverywhere(zs, "sixteenths and thirty-seconds");
+}
+
+// The rounding checks assume the fast path's double result is within 2^-46 of 2^z, relative:
+// verified over a sweep of every input range the fast path meets (every 251st float from -151
+// to 128) and at the split points above, against the 64-bit-mantissa long double exp2l.
+TEST(Exp2, FastPathWithinItsErrorBound) {
+    std::vector<float> zs = Sweep(-0.0f, exp2_detail::kLowest, 251);
+    const std::vector<float> positive = Sweep(0.0f, std::nextafter(exp2_detail::kOverflow, 0.0f), 251);
+    zs.insert(zs.end(), positive.begin(), positive.end());
+    for (int m = -151 * 32; m < 128 * 32; ++m) zs.push_back(static_cast<float>(m) / 32.0f);
+    long double worst = 0.0L;
+    float worstZ = 0.0f;
+    for (float z : zs) {
+        const long double exact = std::exp2l(static_cast<long double>(z));
+        const long double fast = exp2_detail::Exp2Fast(static_cast<double>(z));
+        const long double error = std::fabs(fast - exact) / exact;
+        if (error > worst) {
+            worst = error;
+            worstZ = z;
+        }
+    }
+    EXPECT_LT(worst, 0x1p-46L) << "worst at z = " << std::hexfloat << worstZ;
+}
+
+// Values next to a float midpoint are caught by either of the vector form's checks and settled
+// on the accurate path: the bit test (vectors whose every 2^z is a normal float, as in the test
+// above) and the product test (vectors that also hold a denormal result, here 2^-140).
+TEST(Exp2, HardCasesSettleBesideDenormalResults) {
+    std::vector<float> zs, expected;
+    for (const HardCase& c : kHardCases) {
+        zs.insert(zs.end(), {c.z, -140.0f});
+        expected.insert(expected.end(), {c.expected, 0x1p-140f});
+    }
+    test::ForEachSimdTarget([&](const std::string& target) {
+        const std::vector<float> v = Vector(zs);
+        for (size_t k = 0; k < zs.size(); ++k)
+            EXPECT_EQ(Bits(v[k]), Bits(expected[k])) << target << " z = " << std::hexfloat << zs[k];
+    });
 }
 
 }  // namespace

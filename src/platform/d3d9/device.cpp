@@ -205,8 +205,17 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     if (!dst.TryLockForCopy()) return D3DERR_INVALIDCALL;
     const Texture& src = source->Owner();
     const size_t rowBytes = src.TexelBytes() * from.Width;
-    for (UINT y = 0; y < from.Height; ++y) {
-        std::memcpy(dst.Bits() + y * dst.Pitch(), src.Bits() + y * src.Pitch(), rowBytes);
+    const auto copyRows = [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            std::memcpy(dst.Bits() + y * dst.Pitch(), src.Bits() + y * src.Pitch(), rowBytes);
+        }
+    };
+    // The optimised adapter copies on its workers too: a frame's read-back is megabytes.
+    const int rows = static_cast<int>(from.Height);
+    if (adapter_ != kReferenceAdapter && pool_ && pool_->Size() > 1) {
+        pool_->ParallelBands(rows, (rows + 2 * pool_->Size() - 1) / (2 * pool_->Size()), copyRows);
+    } else {
+        copyRows(0, rows);
     }
     dst.UnlockAfterCopy();
     return injected.Or(D3D_OK);
