@@ -137,10 +137,10 @@ void RandomStrengths(std::mt19937& rng, int32_t* sliders, int count) {
     const int picks[] = {host::kUsm, host::kRadius, host::kMax, host::kMin, host::kDenoise, host::kRecovery, host::kSharp};
     for (int i = 0; i < count; ++i) {
         const int s = picks[rng() % 7];
-        const host::SliderSpec& spec = host::kSliderSpecs[s];
+        const host::SliderSpec& range = host::kSliderSpecs[s];
         // A strength of 0 takes its passes out of the chain: pick it often.
-        const bool zero = spec.minimum == 0 && rng() % 4 == 0;
-        sliders[s] = zero ? 0 : spec.minimum + static_cast<int32_t>(rng() % static_cast<uint32_t>(spec.maximum - spec.minimum + 1));
+        const bool zero = range.minimum == 0 && rng() % 4 == 0;
+        sliders[s] = zero ? 0 : range.minimum + static_cast<int32_t>(rng() % static_cast<uint32_t>(range.maximum - range.minimum + 1));
     }
 }
 
