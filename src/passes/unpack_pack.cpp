@@ -7,11 +7,57 @@
 #include <bit>
 #include <cstring>
 
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "passes/unpack_pack.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
 #include "passes/program_names.h"
 #include "passes/unpack_pack.h"
 #include "transfer/packed_frame.h"
 
+// Whole vectors of pixels: the samples move between three and four channels a pixel with the
+// interleaved loads and stores, the side channel becoming 0 or being dropped.
+HWY_BEFORE_NAMESPACE();
+namespace qv::passes::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Unpacks pixels 0 .. n - 1 in whole vectors, reading 3n samples; returns the pixels done.
+int UnpackVectors(const uint16_t* packed, int n, uint16_t* out) {
+    const hn::ScalableTag<uint16_t> d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    const auto zero = hn::Zero(d);
+    int x = 0;
+    for (; x + lanes <= n; x += lanes) {
+        hn::Vec<decltype(d)> y, cb, cr;
+        hn::LoadInterleaved3(d, packed + 3 * x, y, cb, cr);
+        hn::StoreInterleaved4(y, cb, cr, zero, d, out + 4 * x);
+    }
+    return x;
+}
+
+// Packs pixels 0 .. n - 1 in whole vectors, writing 3n samples; returns the pixels done.
+int PackVectors(const uint16_t* pixels, int n, uint16_t* out) {
+    const hn::ScalableTag<uint16_t> d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    int x = 0;
+    for (; x + lanes <= n; x += lanes) {
+        hn::Vec<decltype(d)> y, cb, cr, side;
+        hn::LoadInterleaved4(d, pixels + 4 * x, y, cb, cr, side);
+        hn::StoreInterleaved3(y, cb, cr, d, out + 3 * x);
+    }
+    return x;
+}
+
+}  // namespace qv::passes::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
 namespace qv::passes {
+
+HWY_EXPORT(UnpackVectors);
+HWY_EXPORT(PackVectors);
+
 namespace {
 
 static_assert(std::endian::native == std::endian::little,
@@ -35,7 +81,8 @@ void UnpackRow(const uint16_t* packed, int texels, uint16_t* out, int width) {
     // Pixels whose three samples lie inside the row; of these, all but the last can be read
     // as a whole 64-bit word (their fourth sample still lies inside the row).
     const int whole = static_cast<int>(std::min<int64_t>(width, samples / transfer::kSamplesPerPixel));
-    int x = 0;
+    // The vectors stop a pixel short, as the words do, and leave the rest to them.
+    int x = HWY_DYNAMIC_DISPATCH(UnpackVectors)(packed, whole - 1, out);
     for (; x + 1 < whole; ++x) Store64(out + 4 * x, Load64(packed + 3 * x) & kLowThreeChannels);
     for (; x < whole; ++x) {
         out[4 * x + 0] = packed[3 * x + 0];
@@ -61,7 +108,9 @@ void PackRow(const uint16_t* pixels, int texels, uint16_t* out, int width) {
     if (texels <= 0 || width <= 0) return;
     // Whole groups: three output texels from four input pixels, all inside the row.
     const int groups = std::min(width / 3, texels / 4);
-    for (int g = 0; g < groups; ++g) {
+    // Vectors take whole groups too: their pixel counts are multiples of four.
+    const int first = HWY_DYNAMIC_DISPATCH(PackVectors)(pixels, 4 * groups, out) / 4;
+    for (int g = first; g < groups; ++g) {
         const uint64_t p0 = Load64(pixels + 16 * g);
         const uint64_t p1 = Load64(pixels + 16 * g + 4);
         const uint64_t p2 = Load64(pixels + 16 * g + 8);
@@ -102,3 +151,4 @@ QV_REGISTER_PIXEL_PROGRAM(kUnpackProgram, UnpackReference, UnpackOptimised);
 QV_REGISTER_PIXEL_PROGRAM(kPackProgram, PackReference, PackOptimised);
 
 }  // namespace qv::passes
+#endif  // HWY_ONCE
