@@ -22,49 +22,6 @@ namespace {
 constexpr int kEditWidth = 1920;
 constexpr int kEditHeight = 1088;
 
-// One 4:2:0 frame of the sample clip (8-bit planes), or none.
-struct SamplePlanes {
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> y, cb, cr;
-};
-
-// Frame `index` of the sample clip, counted modulo the clip's length.
-SamplePlanes ReadSampleFrame(int index) {
-    SamplePlanes planes;
-    std::ifstream in(std::string(QV_SAMPLES_DIR) + "/ladybird_640x360.y4m", std::ios::binary);
-    std::string header;
-    if (!std::getline(in, header)) return {};
-    const size_t w = header.find(" W"), h = header.find(" H");
-    if (w == std::string::npos || h == std::string::npos) return {};
-    planes.width = std::stoi(header.substr(w + 2));
-    planes.height = std::stoi(header.substr(h + 2));
-    const size_t lumaBytes = static_cast<size_t>(planes.width) * static_cast<size_t>(planes.height);
-    const size_t chromaBytes = static_cast<size_t>((planes.width + 1) / 2) * static_cast<size_t>((planes.height + 1) / 2);
-    planes.y.resize(lumaBytes);
-    planes.cb.resize(chromaBytes);
-    planes.cr.resize(chromaBytes);
-    const std::streamoff dataStart = in.tellg();
-    for (int pass = 0; pass < 2; ++pass) {
-        in.clear();
-        in.seekg(dataStart);
-        int frame = 0;
-        std::string frameHeader;
-        while (std::getline(in, frameHeader)) {
-            if (frameHeader.rfind("FRAME", 0) != 0) return {};
-            in.read(reinterpret_cast<char*>(planes.y.data()), static_cast<std::streamsize>(lumaBytes));
-            in.read(reinterpret_cast<char*>(planes.cb.data()), static_cast<std::streamsize>(chromaBytes));
-            in.read(reinterpret_cast<char*>(planes.cr.data()), static_cast<std::streamsize>(chromaBytes));
-            if (!in) return {};
-            if (frame == index) return planes;
-            ++frame;
-        }
-        if (frame == 0) return {};
-        index %= frame;  // loop the clip
-    }
-    return {};
-}
-
 // Bilinear sample of an 8-bit plane at plane coordinates (u, v), edges clamped.
 float Bilinear(const std::vector<uint8_t>& plane, int width, int height, float u, float v) {
     u = std::clamp(u, 0.0f, static_cast<float>(width - 1));
@@ -204,18 +161,6 @@ YcPixel* BenchHost::FetchThunk(FilterInstance*, EditHandle, int32_t frame, int32
 int32_t BenchHost::WorkersThunk(WorkerFunction fn, void* p1, void* p2) {
     current_->pool_->RunOnEach([&](int i, int n) { fn(i, n, p1, p2); });
     return 1;
-}
-
-CopyBaseline::CopyBaseline(size_t bytes) : from_(bytes, 1), to_(bytes, 0) {}
-
-double CopyBaseline::Run(WorkerPool& pool) {
-    const auto t0 = std::chrono::steady_clock::now();
-    pool.RunOnEach([&](int i, int n) {
-        const size_t first = from_.size() * static_cast<size_t>(i) / static_cast<size_t>(n);
-        const size_t end = from_.size() * static_cast<size_t>(i + 1) / static_cast<size_t>(n);
-        std::memcpy(to_.data() + first, from_.data() + first, end - first);
-    });
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 }  // namespace qv::bench

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/worker_pool.h"
+#include "bench_support.h"
 #include "host/host_records.h"
 
 namespace qv::bench {
@@ -64,19 +65,6 @@ private:
     std::unique_ptr<WorkerPool> pool_;
     std::string problem_;
     int editHandle_ = 0;
-};
-
-// A memcpy of `bytes` split into equal parts over a pool's workers: the machine's speed limit
-// for moving that many bytes, timed beside each benchmark.
-class CopyBaseline {
-public:
-    explicit CopyBaseline(size_t bytes);
-    // Seconds one copy took.
-    double Run(WorkerPool& pool);
-
-private:
-    std::vector<uint8_t> from_;
-    std::vector<uint8_t> to_;
 };
 
 }  // namespace qv::bench

@@ -3,15 +3,12 @@
 // same run: MB/s of the work and its throughput relative to memcpy (vs_memcpy, 1 = as fast).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <map>
-#include <memory>
+#include <functional>
 #include <random>
 #include <vector>
 
-#include "common/worker_pool.h"
+#include "bench_support.h"
 #include "effect/constant_blocks.h"
 #include "host/host_records.h"
 #include "passes/program_names.h"
@@ -21,67 +18,25 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using qv::transfer::PackedTexelWidth;
 
 constexpr int kW = 1920;
 constexpr int kH = 1080;
 
-// Pools live for the whole run, so no benchmark pays for thread creation.
-qv::WorkerPool& Pool(int threads) {
-    static std::map<int, std::unique_ptr<qv::WorkerPool>> pools;
-    auto& p = pools[threads];
-    if (!p) p = std::make_unique<qv::WorkerPool>(threads);
-    return *p;
-}
-
-int Threads(const benchmark::State& state) {
-    return state.range(0) > 0 ? static_cast<int>(state.range(0)) : qv::WorkerPool::HardwareThreads();
-}
-
-// A memcpy of `bytes`, split into equal parts over the pool's workers.
-struct MemcpyBaseline {
-    explicit MemcpyBaseline(size_t bytes) : from(bytes, 1), to(bytes, 0) {}
-    void Run(qv::WorkerPool& pool) {
-        pool.RunOnEach([&](int i, int n) {
-            const size_t first = from.size() * static_cast<size_t>(i) / static_cast<size_t>(n);
-            const size_t end = from.size() * static_cast<size_t>(i + 1) / static_cast<size_t>(n);
-            std::memcpy(to.data() + first, from.data() + first, end - first);
-        });
-    }
-    std::vector<uint8_t> from;
-    std::vector<uint8_t> to;
-};
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+using qv::bench::SharedPool;
+using qv::bench::ThreadsArgument;
 
 // Times `work` and, outside the measured time, a memcpy of `memcpyBytes` after each run.
-template <class Work>
 void TimeAgainstMemcpy(benchmark::State& state, qv::WorkerPool& pool, size_t workBytes, size_t memcpyBytes,
-                       Work&& work) {
-    MemcpyBaseline baseline(memcpyBytes);
-    work();
-    baseline.Run(pool);
-    double workSeconds = 0.0;
-    double memcpySeconds = 0.0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        work();
-        const auto t1 = Clock::now();
-        workSeconds += Seconds(t0, t1);
-        state.PauseTiming();
-        const auto m0 = Clock::now();
-        baseline.Run(pool);
-        memcpySeconds += Seconds(m0, Clock::now());
-        state.ResumeTiming();
-    }
-    const double iterations = static_cast<double>(state.iterations());
+                       const std::function<void()>& work) {
+    qv::bench::CopyBaseline baseline(memcpyBytes);
+    const qv::bench::Timing t = qv::bench::TimeAgainstCopy(state, pool, baseline, work);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(workBytes));
-    state.counters["MB/s"] = static_cast<double>(workBytes) * iterations / workSeconds / 1e6;
-    state.counters["memcpy_MB/s"] = static_cast<double>(memcpyBytes) * iterations / memcpySeconds / 1e6;
+    state.counters["MB/s"] = static_cast<double>(workBytes) * t.iterations / t.workSeconds / 1e6;
+    state.counters["memcpy_MB/s"] = static_cast<double>(memcpyBytes) * t.iterations / t.copySeconds / 1e6;
     // Same bytes moved in both: the ratio of their times is the ratio of their throughputs.
     state.counters["vs_memcpy"] =
-        (memcpySeconds * static_cast<double>(workBytes)) / (workSeconds * static_cast<double>(memcpyBytes));
+        (t.copySeconds * static_cast<double>(workBytes)) / (t.workSeconds * static_cast<double>(memcpyBytes));
     state.counters["threads"] = pool.Size();
 }
 
@@ -100,7 +55,7 @@ void RunWorker(qv::WorkerPool& pool, qv::WorkerFunction worker, qv::transfer::Ro
 }
 
 void BM_Upload(benchmark::State& state) {
-    qv::WorkerPool& pool = Pool(Threads(state));
+    qv::WorkerPool& pool = SharedPool(ThreadsArgument(state));
     Frames f;
     auto rows = qv::transfer::MakeRowTransfer(f.host.data(), 3 * kW, f.packed.data(), 4 * PackedTexelWidth(kW), kW, kH);
     const size_t bytes = f.host.size() * sizeof(int16_t);
@@ -108,7 +63,7 @@ void BM_Upload(benchmark::State& state) {
 }
 
 void BM_Download(benchmark::State& state) {
-    qv::WorkerPool& pool = Pool(Threads(state));
+    qv::WorkerPool& pool = SharedPool(ThreadsArgument(state));
     Frames f;
     auto rows = qv::transfer::MakeRowTransfer(f.packed.data(), 4 * PackedTexelWidth(kW), f.host.data(), 3 * kW, kW, kH);
     const size_t bytes = f.host.size() * sizeof(int16_t);
@@ -118,7 +73,7 @@ void BM_Download(benchmark::State& state) {
 // A pixel program on images of its real sizes. The memcpy moves as many bytes as the program
 // reads and writes together (it reads them once and writes them once).
 void RunProgram(benchmark::State& state, const char* name, int inTexels, int outTexels) {
-    qv::WorkerPool& pool = Pool(Threads(state));
+    qv::WorkerPool& pool = SharedPool(ThreadsArgument(state));
     qv::gfx::PoolRowScheduler scheduler(pool);
     const qv::gfx::PixelProgram* program = qv::gfx::FindPixelProgram(name);
     if (!program) {
@@ -133,19 +88,10 @@ void RunProgram(benchmark::State& state, const char* name, int inTexels, int out
     scale.inputTexSizeInverse = {1.0f / static_cast<float>(inTexels), 1.0f / kH};
     scale.destTexSizeInverse = {1.0f / static_cast<float>(inTexels), 1.0f / kH};
     qv::gfx::DrawContext ctx;
-    qv::gfx::TextureView view;
-    view.bits = reinterpret_cast<const uint8_t*>(in.data());
-    view.width = inTexels;
-    view.height = kH;
-    view.pitch = static_cast<ptrdiff_t>(inTexels) * 8;
-    view.format = D3DFMT_A16B16G16R16;
-    ctx.samplers[1].texture = view;
-    ctx.samplers[10].texture = view;
+    ctx.samplers[1].texture = qv::bench::ImageView(in, inTexels, kH);
+    ctx.samplers[10].texture = ctx.samplers[1].texture;
     ctx.scale = reinterpret_cast<const uint8_t*>(&scale);
-    ctx.target.bits = reinterpret_cast<uint8_t*>(out.data());
-    ctx.target.width = outTexels;
-    ctx.target.height = kH;
-    ctx.target.pitch = static_cast<ptrdiff_t>(outTexels) * 8;
+    ctx.target = qv::bench::ImageTarget(out, outTexels, kH);
     ctx.width = outTexels;
     ctx.height = kH;
     const size_t bytes = (in.size() + out.size()) * sizeof(uint16_t);
@@ -156,10 +102,10 @@ void BM_Unpack(benchmark::State& state) { RunProgram(state, qv::passes::kUnpackP
 void BM_Pack(benchmark::State& state) { RunProgram(state, qv::passes::kPackProgram, kW, PackedTexelWidth(kW)); }
 
 void BM_Memcpy(benchmark::State& state) {
-    qv::WorkerPool& pool = Pool(Threads(state));
-    MemcpyBaseline baseline(static_cast<size_t>(6) * kW * kH);
+    qv::WorkerPool& pool = SharedPool(ThreadsArgument(state));
+    qv::bench::CopyBaseline baseline(static_cast<size_t>(6) * kW * kH);
     for (auto _ : state) baseline.Run(pool);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(baseline.from.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(baseline.Bytes()));
     state.counters["threads"] = pool.Size();
 }
 
