@@ -172,13 +172,8 @@ void DownscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     const ResamplePlan plan =
         PlanReduction(table, Axis::Horizontal, scale.hscale, scale.hscaleInverse, static_cast<float>(params.radius),
                       params.htap, params.htap2, ImageAxis{image.texture.width, inv.x}, ctx.width);
-    ResampleJob job;
-    job.plan = &plan;
-    job.input = image.texture;
+    ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     job.rows = ImageAxis{image.texture.height, inv.y};
-    job.target = ctx.target;
-    job.width = ctx.width;
-    job.height = ctx.height;
     scheduler.Run(ctx.height, kHorizontalGrain,
                   [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DownscaleHBand)(job, y0, y1); });
 }
@@ -194,12 +189,7 @@ void DownscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     const ResamplePlan plan =
         PlanReduction(table, Axis::Vertical, scale.vscale, scale.vscaleInverse, static_cast<float>(params.radius),
                       params.vtap, params.vtap2, ImageAxis{image.texture.height, inv.y}, ctx.height);
-    ResampleJob job;
-    job.plan = &plan;
-    job.input = image.texture;
-    job.target = ctx.target;
-    job.width = ctx.width;
-    job.height = ctx.height;
+    ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     // Room for every row of an output row and for the next output row's, which start about
     // `vscaleInverse` rows on; no more rows than the input has, since then every row has a slot.
     job.cachedRows = std::min(2 * RowSpan(plan), image.texture.height);

@@ -18,4 +18,17 @@ struct ResampleJob {
     int columnChunk = 0;  // columns a vertical band converts at once
 };
 
+// A draw's job: its plan, the image it reads and the rectangle it writes. A horizontal pass
+// adds the input's rows, a vertical one its cache sizes.
+inline ResampleJob MakeResampleJob(const ResamplePlan& plan, const gfx::TextureView& input,
+                                   const gfx::DrawContext& ctx) {
+    ResampleJob job;
+    job.plan = &plan;
+    job.input = input;
+    job.target = ctx.target;
+    job.width = ctx.width;
+    job.height = ctx.height;
+    return job;
+}
+
 }  // namespace qv::passes

@@ -147,13 +147,8 @@ void UpscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     const effect::Float2 inv = scale.srcTexSizeInverse;
     const ResamplePlan plan = PlanEnlargement(table, Axis::Horizontal, scale.hscaleInverse,
                                               ImageAxis{image.texture.width, inv.x}, ctx.width);
-    ResampleJob job;
-    job.plan = &plan;
-    job.input = image.texture;
+    ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     job.rows = ImageAxis{image.texture.height, inv.y};
-    job.target = ctx.target;
-    job.width = ctx.width;
-    job.height = ctx.height;
     scheduler.Run(ctx.height, kHorizontalGrain,
                   [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleHBand)(job, y0, y1); });
 }
@@ -166,12 +161,7 @@ void UpscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     const effect::Float2 inv = scale.tmpTexSizeInverse;
     const ResamplePlan plan = PlanEnlargement(table, Axis::Vertical, scale.vscaleInverse,
                                               ImageAxis{image.texture.height, inv.y}, ctx.height);
-    ResampleJob job;
-    job.plan = &plan;
-    job.input = image.texture;
-    job.target = ctx.target;
-    job.width = ctx.width;
-    job.height = ctx.height;
+    ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     job.cachedRows = kVerticalCachedRows;
     scheduler.Run(ctx.height, kVerticalGrain,
                   [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleVBand)(job, y0, y1); });
