@@ -28,8 +28,7 @@ Host::~Host() { gHost = nullptr; }
 void Host::AttachSource(SourceFrames* frames) {
     frames_ = frames;
     if (frames_ != nullptr) {
-        blank_.assign(static_cast<size_t>(frames_->Width()) * static_cast<size_t>(frames_->Height()),
-                      YcPixel{0, 0, 0});
+        blank_ = PixelBuffer(static_cast<size_t>(frames_->Width()) * static_cast<size_t>(frames_->Height()));
     }
 }
 

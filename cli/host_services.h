@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "common/worker_pool.h"
 #include "host/host_records.h"
+#include "pixel_buffer.h"
 #include "source_frames.h"
 
 namespace qv::cli {
@@ -65,7 +65,7 @@ private:
     int refreshes_ = 0;
     int cacheFrames_ = 0;
     std::string problem_;
-    std::vector<YcPixel> blank_;  // handed out when a frame cannot be, so the filter never gets null
+    PixelBuffer blank_;  // handed out when a frame cannot be, so the filter never gets null
     int window_ = 0;
 };
 

@@ -15,6 +15,7 @@
 #include "host/sliders.h"
 #include "host_services.h"
 #include "interrupt.h"
+#include "pixel_buffer.h"
 #include "plugin_module.h"
 #include "png_snapshot.h"
 #include "progress.h"
@@ -66,7 +67,7 @@ private:
     std::unique_ptr<FilterSession> session_;
     std::unique_ptr<FrameWriter> writer_;
     std::unique_ptr<Progress> progress_;
-    std::vector<YcPixel> editBuffer_;
+    PixelBuffer editBuffer_;
     int32_t rowLength_ = 0;
     int32_t bufferRows_ = 0;
     int targetW_ = 0;
@@ -109,7 +110,7 @@ void Job::StartFilter() {
     // The edit buffer holds the source or the largest frame the host edits, whichever is larger.
     rowLength_ = std::max(frames_->Width(), kHostMaxWidth);
     bufferRows_ = std::max(frames_->Height(), kHostMaxHeight);
-    editBuffer_.assign(static_cast<size_t>(rowLength_) * static_cast<size_t>(bufferRows_), YcPixel{0, 0, 0});
+    editBuffer_ = PixelBuffer(static_cast<size_t>(rowLength_) * static_cast<size_t>(bufferRows_));
 }
 
 void Job::ProcessFrame(int64_t n) {

@@ -36,7 +36,7 @@ SourceFrames::Slot& SourceFrames::Load(int64_t frame) {
     if (slots_.size() >= capacity_) {
         slots_.splice(slots_.begin(), slots_, std::prev(slots_.end()));  // reuse the oldest buffer
     } else {
-        slots_.push_front(Slot{-1, std::vector<YcPixel>(pixels)});
+        slots_.push_front(Slot{-1, PixelBuffer(pixels)});
     }
     Slot& slot = slots_.front();
     slot.frame = -1;
@@ -51,12 +51,12 @@ SourceFrames::Slot& SourceFrames::Load(int64_t frame) {
 bool SourceFrames::ReadNextFromPipe() {
     if (count_ >= 0 && pipeNext_ >= count_) return false;
     const size_t pixels = static_cast<size_t>(reader_.Width()) * static_cast<size_t>(reader_.Height());
-    std::vector<YcPixel> buffer;
+    PixelBuffer buffer;
     std::list<Slot>::iterator reused = slots_.end();
     if (slots_.size() >= capacity_) {
         reused = std::prev(slots_.end());
     } else {
-        buffer.resize(pixels);
+        buffer = PixelBuffer(pixels);
     }
     YcPixel* dst = reused != slots_.end() ? reused->pixels.data() : buffer.data();
     if (reused != slots_.end()) reused->frame = -1;  // its content is being replaced

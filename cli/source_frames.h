@@ -8,9 +8,9 @@
 #include <exception>
 #include <list>
 #include <string>
-#include <vector>
 
 #include "frame_reader.h"
+#include "pixel_buffer.h"
 
 namespace qv::cli {
 
@@ -49,7 +49,7 @@ public:
 private:
     struct Slot {
         int64_t frame;
-        std::vector<YcPixel> pixels;
+        PixelBuffer pixels;
     };
     Slot* Find(int64_t frame);
     Slot& Load(int64_t frame);       // reads frame into a slot, evicting the least recently used

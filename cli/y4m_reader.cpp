@@ -78,14 +78,14 @@ int64_t Y4mReader::FrameCount() const {
 
 void Y4mReader::Convert(YcPixel* dst) {
     if (!converter_) converter_ = std::make_unique<YuvToHost>(header_.format);
-    converter_->Convert(raw_.data(), dst);
+    converter_->Convert(raw_.Frame(), dst);
 }
 
 bool Y4mReader::Read(int64_t n, YcPixel* dst) {
-    raw_.resize(frameBytes_);
+    if (raw_.empty()) raw_ = AlignedFrame(frameBytes_);
     if (input_.Seekable()) {
         if (n < 0 || n >= FrameCount()) return false;
-        const size_t got = input_.ReadAt(frameOffsets_[static_cast<size_t>(n)], raw_.data(), frameBytes_);
+        const size_t got = input_.ReadAt(frameOffsets_[static_cast<size_t>(n)], raw_.Frame(), frameBytes_);
         if (got != frameBytes_) ThrowTruncated(n, got);  // the file shrank since it was indexed
         Convert(dst);
         return true;
@@ -99,7 +99,7 @@ bool Y4mReader::Read(int64_t n, YcPixel* dst) {
         ended_ = true;
         return false;
     }
-    const size_t got = input_.Read(raw_.data(), frameBytes_);
+    const size_t got = input_.Read(raw_.Frame(), frameBytes_);
     if (got != frameBytes_) ThrowTruncated(n, got);
     Convert(dst);
     ++nextFrame_;

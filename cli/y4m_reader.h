@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "aligned_frame.h"
 #include "byte_stream.h"
 #include "frame_reader.h"
 #include "y4m_header.h"
@@ -41,7 +42,7 @@ private:
     bool ended_ = false;
     void Convert(YcPixel* dst);
 
-    std::vector<uint8_t> raw_;
+    AlignedFrame raw_;
     std::unique_ptr<YuvToHost> converter_;
 };
 

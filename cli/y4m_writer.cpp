@@ -21,13 +21,13 @@ void Y4mWriter::Write(const YcPixel* pixels, ptrdiff_t pitchSamples, int width, 
     if (!headerWritten_) {
         WriteHeader(width, height);
         converter_ = std::make_unique<HostToYuv>(header_.format, dither_);
-        buffer_.resize(kY4mFrameMagic.size() + 1 + FrameBytes(header_.format));
-        std::memcpy(buffer_.data(), kY4mFrameMagic.data(), kY4mFrameMagic.size());
-        buffer_[kY4mFrameMagic.size()] = '\n';
+        buffer_ = AlignedFrame(FrameBytes(header_.format), kY4mFrameMagic.size() + 1);
+        std::memcpy(buffer_.LeadIn(), kY4mFrameMagic.data(), kY4mFrameMagic.size());
+        buffer_.LeadIn()[kY4mFrameMagic.size()] = '\n';
     }
     CheckSameFrameSize(output_.Name(), frames_, width, height, header_.format.width, header_.format.height);
-    converter_->Convert(pixels, pitchSamples, buffer_.data() + kY4mFrameMagic.size() + 1);
-    output_.Write(buffer_.data(), buffer_.size());
+    converter_->Convert(pixels, pitchSamples, buffer_.Frame());
+    output_.Write(buffer_.LeadIn(), buffer_.LeadInAndFrameBytes());
     ++frames_;
 }
 

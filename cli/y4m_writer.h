@@ -3,8 +3,8 @@
 #pragma once
 
 #include <memory>
-#include <vector>
 
+#include "aligned_frame.h"
 #include "byte_stream.h"
 #include "frame_writer.h"
 #include "y4m_header.h"
@@ -32,7 +32,7 @@ private:
     bool headerWritten_ = false;
     int64_t frames_ = 0;
     std::unique_ptr<HostToYuv> converter_;
-    std::vector<uint8_t> buffer_;  // "FRAME\n" and the samples, written at once
+    AlignedFrame buffer_;  // "FRAME\n" and the samples, written at once
 };
 
 }  // namespace qv::cli

@@ -11,16 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "aligned_frame.h"
+
 namespace qv::cli {
 
 static_assert(std::endian::native == std::endian::little,
               "Y4M samples above 8 bits and host pixels are little-endian in memory");
 
 namespace {
-
-constexpr size_t kAlignment = 64;  // zimg's buffer and stride alignment
-
-size_t AlignUp(size_t n) { return (n + kAlignment - 1) / kAlignment * kAlignment; }
 
 int RoundUpToBlock(int n, int shift) { return ((n + (1 << shift) - 1) >> shift) << shift; }
 
@@ -87,35 +85,59 @@ zimg_image_format FloatFormat(const YuvFormat& f, unsigned paddedW, unsigned pad
     return z;
 }
 
+// The frame's own planes, when zimg can read or write them in place: an aligned frame whose rows
+// are whole multiples of the alignment and whose size is whole chroma blocks (no padding).
+template <typename Buffer, typename Byte>
+bool PlanesInPlace(const YuvFormat& f, Byte* frame, Buffer* planes) {
+    if (reinterpret_cast<uintptr_t>(frame) % kZimgAlignment != 0) return false;
+    if (f.width % (1 << ChromaShiftX(f.chroma)) != 0 || f.height % (1 << ChromaShiftY(f.chroma)) != 0) return false;
+    *planes = Buffer{};
+    planes->version = ZIMG_API_VERSION;
+    for (int p = 0; p < PlaneCount(f.chroma); ++p) {
+        const size_t rowBytes = static_cast<size_t>(PlaneWidth(f, p)) * static_cast<size_t>(BytesPerSample(f.depth));
+        if (rowBytes % kZimgAlignment != 0) return false;
+        planes->plane[p].data = frame;
+        planes->plane[p].stride = static_cast<ptrdiff_t>(rowBytes);
+        planes->plane[p].mask = ZIMG_BUFFER_MAX;
+        frame += PlaneBytes(f, p);
+    }
+    return true;
+}
+
 }  // namespace
 
-// Planes with zimg's alignment. Plane 0 is paddedW x paddedH; planes 1 and 2 are subsampled.
-class AlignedPlanes {
+// A few rows of each plane, as zimg reads its input and writes its output through the I/O
+// callbacks: row r of a plane lies at row (r & mask). The whole frame never exists at float
+// precision, so the rows stay in cache between zimg and the host's own conversions.
+class RowRing {
 public:
-    AlignedPlanes(int planes, int width, int height, int shiftX, int shiftY, int bytesPerSample)
+    // lines: zimg's buffering in luma rows; planes 1 and 2 hold lines >> shiftY rows.
+    RowRing(int planes, int width, int height, int shiftX, int shiftY, int bytesPerSample, unsigned lines)
         : count_(planes) {
+        const unsigned mask = zimg_select_buffer_mask(lines);
+        const bool whole = mask == ZIMG_BUFFER_MAX;
         for (int p = 0; p < planes; ++p) {
-            width_[p] = p == 0 ? width : width >> shiftX;
-            height_[p] = p == 0 ? height : height >> shiftY;
-            stride_[p] = AlignUp(static_cast<size_t>(width_[p]) * static_cast<size_t>(bytesPerSample));
-            const size_t bytes = stride_[p] * static_cast<size_t>(height_[p]);
-            data_[p] = static_cast<uint8_t*>(std::aligned_alloc(kAlignment, std::max(bytes, kAlignment)));
-            if (data_[p] == nullptr) throw std::bad_alloc();
+            const int sx = p == 0 ? 0 : shiftX;
+            const int sy = p == 0 ? 0 : shiftY;
+            const int rows = whole ? height >> sy : static_cast<int>((mask + 1) >> sy);
+            if (rows < 1) throw std::logic_error("colour conversion: a row buffer smaller than a chroma block");
+            mask_[p] = whole ? ZIMG_BUFFER_MAX : mask >> sy;
+            stride_[p] = AlignUp(static_cast<size_t>(width >> sx) * static_cast<size_t>(bytesPerSample));
+            const size_t bytes = stride_[p] * static_cast<size_t>(rows);
+            data_[p] = static_cast<uint8_t*>(std::aligned_alloc(kZimgAlignment, std::max(bytes, kZimgAlignment)));
+            if (data_[p] == nullptr) {
+                Free();
+                throw std::bad_alloc();
+            }
         }
     }
-    ~AlignedPlanes() {
-        for (int p = 0; p < count_; ++p) std::free(data_[p]);
-    }
-    AlignedPlanes(const AlignedPlanes&) = delete;
-    AlignedPlanes& operator=(const AlignedPlanes&) = delete;
+    ~RowRing() { Free(); }
+    RowRing(const RowRing&) = delete;
+    RowRing& operator=(const RowRing&) = delete;
 
-    int Count() const { return count_; }
-    int Width(int p) const { return width_[p]; }
-    int Height(int p) const { return height_[p]; }
-    size_t Stride(int p) const { return stride_[p]; }
-    uint8_t* Row(int p, int y) { return data_[p] + stride_[p] * static_cast<size_t>(y); }
+    uint8_t* Row(int p, unsigned y) { return data_[p] + stride_[p] * static_cast<size_t>(y & mask_[p]); }
     template <typename T>
-    T* RowAs(int p, int y) { return reinterpret_cast<T*>(Row(p, y)); }
+    T* RowAs(int p, unsigned y) { return reinterpret_cast<T*>(Row(p, y)); }
 
     zimg_image_buffer_const ConstBuffer() const {
         zimg_image_buffer_const b{};
@@ -123,7 +145,7 @@ public:
         for (int p = 0; p < count_; ++p) {
             b.plane[p].data = data_[p];
             b.plane[p].stride = static_cast<ptrdiff_t>(stride_[p]);
-            b.plane[p].mask = ZIMG_BUFFER_MAX;
+            b.plane[p].mask = mask_[p];
         }
         return b;
     }
@@ -133,15 +155,21 @@ public:
         for (int p = 0; p < count_; ++p) {
             b.plane[p].data = data_[p];
             b.plane[p].stride = static_cast<ptrdiff_t>(stride_[p]);
-            b.plane[p].mask = ZIMG_BUFFER_MAX;
+            b.plane[p].mask = mask_[p];
         }
         return b;
     }
 
 private:
+    void Free() {
+        for (uint8_t*& d : data_) {
+            std::free(d);
+            d = nullptr;
+        }
+    }
+
     int count_;
-    int width_[3] = {};
-    int height_[3] = {};
+    unsigned mask_[3] = {};
     size_t stride_[3] = {};
     uint8_t* data_[3] = {};
 };
@@ -159,11 +187,13 @@ public:
         graph_ = zimg_filter_graph_build(&src, &dst, &params);
         if (graph_ == nullptr) ThrowZimgError("building the graph");
         size_t tmp = 0;
-        if (zimg_filter_graph_get_tmp_size(graph_, &tmp) != ZIMG_ERROR_SUCCESS) {
+        if (zimg_filter_graph_get_tmp_size(graph_, &tmp) != ZIMG_ERROR_SUCCESS ||
+            zimg_filter_graph_get_input_buffering(graph_, &inputLines_) != ZIMG_ERROR_SUCCESS ||
+            zimg_filter_graph_get_output_buffering(graph_, &outputLines_) != ZIMG_ERROR_SUCCESS) {
             zimg_filter_graph_free(graph_);
-            ThrowZimgError("sizing its buffer");
+            ThrowZimgError("sizing its buffers");
         }
-        tmp_ = static_cast<uint8_t*>(std::aligned_alloc(kAlignment, AlignUp(std::max<size_t>(tmp, 1))));
+        tmp_ = static_cast<uint8_t*>(std::aligned_alloc(kZimgAlignment, AlignUp(std::max<size_t>(tmp, 1))));
         if (tmp_ == nullptr) {
             zimg_filter_graph_free(graph_);
             throw std::bad_alloc();
@@ -176,18 +206,38 @@ public:
     ZimgGraph(const ZimgGraph&) = delete;
     ZimgGraph& operator=(const ZimgGraph&) = delete;
 
-    void Process(const AlignedPlanes& src, AlignedPlanes& dst) {
-        const zimg_image_buffer_const in = src.ConstBuffer();
-        const zimg_image_buffer out = dst.Buffer();
-        if (zimg_filter_graph_process(graph_, &in, &out, tmp_, nullptr, nullptr, nullptr, nullptr) !=
+    unsigned InputLines() const { return inputLines_; }
+    unsigned OutputLines() const { return outputLines_; }
+
+    // What zimg calls for each chroma block row i and luma columns [left, right): before it
+    // reads the input rows (unpack), after it has written the output rows (pack). None: the
+    // frame itself is read or written in place.
+    struct Rows {
+        zimg_filter_graph_callback call = nullptr;
+        void* user = nullptr;
+    };
+    template <typename F>
+    static Rows Through(const F& f) {
+        return Rows{[](void* user, unsigned i, unsigned left, unsigned right) {
+                        (*static_cast<const F*>(user))(i, left, right);
+                        return 0;
+                    },
+                    const_cast<void*>(static_cast<const void*>(&f))};
+    }
+
+    void Process(const zimg_image_buffer_const& in, const zimg_image_buffer& out, Rows unpack, Rows pack) {
+        if (zimg_filter_graph_process(graph_, &in, &out, tmp_, unpack.call, unpack.user, pack.call, pack.user) !=
             ZIMG_ERROR_SUCCESS) {
             ThrowZimgError("converting a frame");
         }
     }
 
 private:
+
     zimg_filter_graph* graph_ = nullptr;
     uint8_t* tmp_ = nullptr;
+    unsigned inputLines_ = 0;
+    unsigned outputLines_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -199,42 +249,68 @@ YuvToHost::YuvToHost(const YuvFormat& format) : format_(format) {
     const int pw = RoundUpToBlock(format.width, sx);
     const int ph = RoundUpToBlock(format.height, sy);
     const int planes = PlaneCount(format.chroma);
-    source_ = std::make_unique<AlignedPlanes>(planes, pw, ph, sx, sy, BytesPerSample(format.depth));
-    floats_ = std::make_unique<AlignedPlanes>(planes, pw, ph, 0, 0, static_cast<int>(sizeof(float)));
     graph_ = std::make_unique<ZimgGraph>(IntegerFormat(format, static_cast<unsigned>(pw), static_cast<unsigned>(ph)),
                                          FloatFormat(format, static_cast<unsigned>(pw), static_cast<unsigned>(ph)),
                                          Dither::kNone);
+    source_ = std::make_unique<RowRing>(planes, pw, ph, sx, sy, BytesPerSample(format.depth), graph_->InputLines());
+    floats_ = std::make_unique<RowRing>(planes, pw, ph, 0, 0, static_cast<int>(sizeof(float)), graph_->OutputLines());
 }
 
 YuvToHost::~YuvToHost() = default;
 
 void YuvToHost::Convert(const uint8_t* frame, YcPixel* dst) {
     const int bytes = BytesPerSample(format_.depth);
-    // Copy each plane into its aligned, padded buffer; a luma plane of odd size repeats its last
-    // column and row so that every chroma sample has its full block.
-    for (int p = 0; p < source_->Count(); ++p) {
-        const int w = PlaneWidth(format_, p);
-        const int h = PlaneHeight(format_, p);
-        const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bytes);
-        for (int y = 0; y < source_->Height(p); ++y) {
-            uint8_t* row = source_->Row(p, y);
-            const int from = std::min(y, h - 1);
-            std::memcpy(row, frame + rowBytes * static_cast<size_t>(from), rowBytes);
-            for (int x = w; x < source_->Width(p); ++x) {
-                std::memcpy(row + static_cast<size_t>(x) * bytes, row + static_cast<size_t>(w - 1) * bytes,
-                            static_cast<size_t>(bytes));
-            }
-        }
+    const int planes = PlaneCount(format_.chroma);
+    const int sx = ChromaShiftX(format_.chroma);
+    const int sy = ChromaShiftY(format_.chroma);
+    const uint8_t* plane[3] = {};
+    for (int p = 0; p < planes; ++p) {
+        plane[p] = frame;
         frame += PlaneBytes(format_, p);
     }
-    graph_->Process(*source_, *floats_);
+    // A luma plane of odd size repeats its last column and row so that every chroma sample has
+    // its full block; the chroma planes already have one sample per block.
+    const auto unpack = [&](unsigned i, unsigned left, unsigned right) {
+        for (int p = 0; p < planes; ++p) {
+            const int w = PlaneWidth(format_, p);
+            const int h = PlaneHeight(format_, p);
+            const unsigned shiftX = p == 0 ? 0 : static_cast<unsigned>(sx);
+            const unsigned first = p == 0 ? i : i >> sy;
+            const unsigned rows = p == 0 ? 1u << sy : 1u;
+            const unsigned l = left >> shiftX;
+            const unsigned r = (right + (1u << shiftX) - 1) >> shiftX;
+            const unsigned copied = std::min(r, static_cast<unsigned>(w));
+            const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bytes);
+            for (unsigned y = first; y < first + rows; ++y) {
+                uint8_t* row = source_->Row(p, y);
+                const uint8_t* from = plane[p] + rowBytes * std::min<size_t>(y, static_cast<size_t>(h - 1));
+                if (l < copied) {
+                    std::memcpy(row + static_cast<size_t>(l) * bytes, from + static_cast<size_t>(l) * bytes,
+                                static_cast<size_t>(copied - l) * bytes);
+                }
+                for (unsigned x = std::max(l, copied); x < r; ++x) {
+                    std::memcpy(row + static_cast<size_t>(x) * bytes, from + static_cast<size_t>(w - 1) * bytes,
+                                static_cast<size_t>(bytes));
+                }
+            }
+        }
+    };
     const bool mono = format_.chroma == Chroma::kMono;
-    for (int y = 0; y < format_.height; ++y) {
-        const float* ys = floats_->RowAs<float>(0, y);
-        const float* cbs = mono ? nullptr : floats_->RowAs<float>(1, y);
-        const float* crs = mono ? nullptr : floats_->RowAs<float>(2, y);
-        FloatPlanesToHostRow(ys, cbs, crs, dst + static_cast<size_t>(y) * static_cast<size_t>(format_.width),
-                             format_.width);
+    const auto pack = [&](unsigned y, unsigned left, unsigned right) {
+        const unsigned w = static_cast<unsigned>(format_.width);
+        if (y >= static_cast<unsigned>(format_.height) || left >= w) return;
+        const int count = static_cast<int>(std::min(right, w) - left);
+        const float* ys = floats_->RowAs<float>(0, y) + left;
+        const float* cbs = mono ? nullptr : floats_->RowAs<float>(1, y) + left;
+        const float* crs = mono ? nullptr : floats_->RowAs<float>(2, y) + left;
+        FloatPlanesToHostRow(ys, cbs, crs, dst + static_cast<size_t>(y) * w + left, count);
+    };
+    zimg_image_buffer_const inPlace;
+    if (PlanesInPlace(format_, plane[0], &inPlace)) {
+        graph_->Process(inPlace, floats_->Buffer(), {}, ZimgGraph::Through(pack));
+    } else {
+        graph_->Process(source_->ConstBuffer(), floats_->Buffer(), ZimgGraph::Through(unpack),
+                        ZimgGraph::Through(pack));
     }
 }
 
@@ -247,42 +323,71 @@ HostToYuv::HostToYuv(const YuvFormat& format, Dither dither) : format_(format) {
     const int pw = RoundUpToBlock(format.width, sx);
     const int ph = RoundUpToBlock(format.height, sy);
     const int planes = PlaneCount(format.chroma);
-    floats_ = std::make_unique<AlignedPlanes>(planes, pw, ph, 0, 0, static_cast<int>(sizeof(float)));
-    target_ = std::make_unique<AlignedPlanes>(planes, pw, ph, sx, sy, BytesPerSample(format.depth));
     graph_ = std::make_unique<ZimgGraph>(FloatFormat(format, static_cast<unsigned>(pw), static_cast<unsigned>(ph)),
                                          IntegerFormat(format, static_cast<unsigned>(pw), static_cast<unsigned>(ph)),
                                          dither);
+    floats_ = std::make_unique<RowRing>(planes, pw, ph, 0, 0, static_cast<int>(sizeof(float)), graph_->InputLines());
+    target_ = std::make_unique<RowRing>(planes, pw, ph, sx, sy, BytesPerSample(format.depth), graph_->OutputLines());
 }
 
 HostToYuv::~HostToYuv() = default;
 
 void HostToYuv::Convert(const YcPixel* src, ptrdiff_t pitchSamples, uint8_t* frame) {
     const bool mono = format_.chroma == Chroma::kMono;
-    for (int y = 0; y < floats_->Height(0); ++y) {
-        const int from = std::min(y, format_.height - 1);
+    const unsigned w = static_cast<unsigned>(format_.width);
+    // Rows and columns padded to a whole chroma block repeat the last row and pixel.
+    const auto unpack = [&](unsigned i, unsigned left, unsigned right) {
+        const unsigned from = std::min(i, static_cast<unsigned>(format_.height - 1));
         const auto* row = reinterpret_cast<const YcPixel*>(reinterpret_cast<const int16_t*>(src) +
-                                                           pitchSamples * from);
-        float* ys = floats_->RowAs<float>(0, y);
-        float* cbs = mono ? nullptr : floats_->RowAs<float>(1, y);
-        float* crs = mono ? nullptr : floats_->RowAs<float>(2, y);
-        HostRowToFloatPlanes(row, ys, cbs, crs, format_.width);
-        // Columns padded to a whole chroma block repeat the last pixel.
-        for (int x = format_.width; x < floats_->Width(0); ++x) {
-            ys[x] = ys[format_.width - 1];
+                                                           pitchSamples * static_cast<ptrdiff_t>(from));
+        float* ys = floats_->RowAs<float>(0, i);
+        float* cbs = mono ? nullptr : floats_->RowAs<float>(1, i);
+        float* crs = mono ? nullptr : floats_->RowAs<float>(2, i);
+        if (left < w) {
+            HostRowToFloatPlanes(row + left, ys + left, cbs ? cbs + left : nullptr, crs ? crs + left : nullptr,
+                                 static_cast<int>(std::min(right, w) - left));
+        }
+        const YcPixel last = row[w - 1];
+        for (unsigned x = std::max(left, w); x < right; ++x) {
+            ys[x] = FromHostSample(last.y);
             if (!mono) {
-                cbs[x] = cbs[format_.width - 1];
-                crs[x] = crs[format_.width - 1];
+                cbs[x] = FromHostSample(last.cb);
+                crs[x] = FromHostSample(last.cr);
             }
         }
-    }
-    graph_->Process(*floats_, *target_);
+    };
     const int bytes = BytesPerSample(format_.depth);
-    for (int p = 0; p < target_->Count(); ++p) {
-        const size_t rowBytes = static_cast<size_t>(PlaneWidth(format_, p)) * static_cast<size_t>(bytes);
-        for (int y = 0; y < PlaneHeight(format_, p); ++y) {
-            std::memcpy(frame + rowBytes * static_cast<size_t>(y), target_->Row(p, y), rowBytes);
-        }
+    const int planes = PlaneCount(format_.chroma);
+    const int sx = ChromaShiftX(format_.chroma);
+    const int sy = ChromaShiftY(format_.chroma);
+    uint8_t* plane[3] = {};
+    for (int p = 0; p < planes; ++p) {
+        plane[p] = frame;
         frame += PlaneBytes(format_, p);
+    }
+    const auto pack = [&](unsigned i, unsigned left, unsigned right) {
+        for (int p = 0; p < planes; ++p) {
+            const unsigned pw = static_cast<unsigned>(PlaneWidth(format_, p));
+            const unsigned ph = static_cast<unsigned>(PlaneHeight(format_, p));
+            const unsigned shiftX = p == 0 ? 0 : static_cast<unsigned>(sx);
+            const unsigned first = p == 0 ? i : i >> sy;
+            const unsigned last = std::min(p == 0 ? i + (1u << sy) : first + 1, ph);
+            const unsigned l = left >> shiftX;
+            const unsigned r = std::min((right + (1u << shiftX) - 1) >> shiftX, pw);
+            if (l >= r) continue;
+            const size_t rowBytes = static_cast<size_t>(pw) * static_cast<size_t>(bytes);
+            for (unsigned y = first; y < last; ++y) {
+                std::memcpy(plane[p] + rowBytes * y + static_cast<size_t>(l) * bytes,
+                            target_->Row(p, y) + static_cast<size_t>(l) * bytes, static_cast<size_t>(r - l) * bytes);
+            }
+        }
+    };
+    zimg_image_buffer inPlace;
+    if (PlanesInPlace(format_, plane[0], &inPlace)) {
+        graph_->Process(floats_->ConstBuffer(), inPlace, ZimgGraph::Through(unpack), {});
+    } else {
+        graph_->Process(floats_->ConstBuffer(), target_->Buffer(), ZimgGraph::Through(unpack),
+                        ZimgGraph::Through(pack));
     }
 }
 

@@ -16,7 +16,7 @@ namespace qv::cli {
 enum class Dither { kNone, kOrdered, kErrorDiffusion };
 
 class ZimgGraph;
-class AlignedPlanes;
+class RowRing;
 
 // Planar frame (planes back to back, as in a Y4M frame) to host pixels.
 class YuvToHost {
@@ -32,8 +32,8 @@ public:
 private:
     YuvFormat format_;
     std::unique_ptr<ZimgGraph> graph_;
-    std::unique_ptr<AlignedPlanes> source_;  // the frame's planes, padded to whole chroma blocks
-    std::unique_ptr<AlignedPlanes> floats_;  // 4:4:4 float
+    std::unique_ptr<RowRing> source_;  // rows of the frame, padded to whole chroma blocks
+    std::unique_ptr<RowRing> floats_;  // rows at 4:4:4 float
 };
 
 // Host pixels to a planar frame.
@@ -51,8 +51,8 @@ public:
 private:
     YuvFormat format_;
     std::unique_ptr<ZimgGraph> graph_;
-    std::unique_ptr<AlignedPlanes> floats_;
-    std::unique_ptr<AlignedPlanes> target_;
+    std::unique_ptr<RowRing> floats_;
+    std::unique_ptr<RowRing> target_;
 };
 
 }  // namespace qv::cli

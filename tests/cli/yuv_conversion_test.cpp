@@ -1,11 +1,13 @@
 // YUV frames to host pixels and back through zimg: nominal levels, chroma siting, odd sizes,
-// and the round trips that must be exact.
+// the round trips that must be exact, and frames converted in place or row by row alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "aligned_frame.h"
 #include "yuv_converter.h"
 
 namespace qv::cli {
@@ -239,6 +241,158 @@ TEST(YuvConversion, WritesThePitchItIsGiven) {
             EXPECT_EQ(out.Get(0, x, y), 235);
             EXPECT_EQ(out.Get(1, x, y), 240);
             EXPECT_EQ(out.Get(2, x, y), 16);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Row by row: zimg reads and writes a few rows at a time through the converters' row buffers,
+// or a suitably laid-out frame in place. Every way must give what zimg gives for whole planes.
+
+Frame RandomFrame(const YuvFormat& f, uint32_t seed) {
+    Frame frame(f);
+    std::mt19937 rng(seed);
+    for (int p = 0; p < PlaneCount(f.chroma); ++p) {
+        for (int y = 0; y < PlaneHeight(f, p); ++y) {
+            for (int x = 0; x < PlaneWidth(f, p); ++x) frame.Set(p, x, y, static_cast<int>(rng() >> (32 - f.depth)));
+        }
+    }
+    return frame;
+}
+
+// Host pixels mostly in the nominal range, some far outside it.
+std::vector<YcPixel> RandomHostPixels(size_t count, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<YcPixel> px(count);
+    for (YcPixel& p : px) {
+        if (rng() % 16 == 0) {
+            p = YcPixel{static_cast<int16_t>(rng()), static_cast<int16_t>(rng()), static_cast<int16_t>(rng())};
+        } else {
+            p = YcPixel{static_cast<int16_t>(static_cast<int>(rng() % 4400) - 150),
+                        static_cast<int16_t>(static_cast<int>(rng() % 4400) - 2200),
+                        static_cast<int16_t>(static_cast<int>(rng() % 4400) - 2200)};
+        }
+    }
+    return px;
+}
+
+// Frame bytes `offset` bytes past zimg's alignment: 0 lets a frame whose rows are whole multiples
+// of it be converted in place, any other offset sends it through the row buffers.
+struct PlacedFrame {
+    AlignedFrame block;
+    uint8_t* bytes;
+    PlacedFrame(size_t size, size_t offset) : block(size + offset), bytes(block.Frame() + offset) {}
+};
+
+bool Same(const YcPixel& a, const YcPixel& b) { return a.y == b.y && a.cb == b.cb && a.cr == b.cr; }
+
+bool Same(const std::vector<YcPixel>& a, const std::vector<YcPixel>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const YcPixel& p, const YcPixel& q) { return Same(p, q); });
+}
+
+std::vector<YcPixel> ToHostAt(const Frame& frame, size_t offset) {
+    PlacedFrame placed(frame.bytes.size(), offset);
+    std::memcpy(placed.bytes, frame.bytes.data(), frame.bytes.size());
+    std::vector<YcPixel> px(static_cast<size_t>(frame.format.width) * static_cast<size_t>(frame.format.height));
+    YuvToHost(frame.format).Convert(placed.bytes, px.data());
+    return px;
+}
+
+// Two frames through one converter: its row buffers carry nothing from one frame to the next.
+std::vector<uint8_t> FromHostAt(const std::vector<YcPixel>& px, ptrdiff_t pitchSamples, const YuvFormat& f,
+                                Dither dither, size_t offset) {
+    PlacedFrame placed(FrameBytes(f), offset);
+    HostToYuv converter(f, dither);
+    const std::vector<YcPixel> other = RandomHostPixels(px.size(), 99);
+    converter.Convert(other.data(), pitchSamples, placed.bytes);
+    converter.Convert(px.data(), pitchSamples, placed.bytes);
+    return std::vector<uint8_t>(placed.bytes, placed.bytes + FrameBytes(f));
+}
+
+TEST(YuvConversion, InPlaceAndRowByRowAgree) {
+    // Rows of whole multiples of the alignment in every plane. 70 rows are more than zimg keeps
+    // at once, so its row buffers wrap around; 8192 columns are wider than it works at once, so it
+    // hands the rows over in column ranges.
+    constexpr int kSizes[][2] = {{128, 2}, {128, 70}, {8192, 4}};
+    for (Chroma c : {Chroma::k420Jpeg, Chroma::k420Mpeg2, Chroma::k422, Chroma::k444, Chroma::kMono}) {
+        for (int depth : {8, 10, 16}) {
+            for (const auto& [w, h] : kSizes) {
+                const YuvFormat f = Format(w, h, c, depth);
+                const std::string what = std::string(ChromaName(c)) + " " + std::to_string(depth) + " bits " +
+                                         std::to_string(w) + "x" + std::to_string(h);
+                const Frame frame = RandomFrame(f, static_cast<uint32_t>(w + h + depth));
+                ASSERT_TRUE(Same(ToHostAt(frame, 0), ToHostAt(frame, 16))) << what;
+                const auto px = RandomHostPixels(static_cast<size_t>(w) * static_cast<size_t>(h), 5);
+                for (Dither d : {Dither::kNone, Dither::kOrdered, Dither::kErrorDiffusion}) {
+                    ASSERT_EQ(FromHostAt(px, 3 * w, f, d, 0), FromHostAt(px, 3 * w, f, d, 16))
+                        << what << " dither " << static_cast<int>(d);
+                }
+            }
+        }
+    }
+}
+
+TEST(YuvConversion, OddSizesConvertAsTheFramePaddedToWholeChromaBlocks) {
+    // A frame of odd size converts as the same frame with its last luma row and column repeated
+    // to whole chroma blocks, cut back to its own size.
+    for (Chroma c : {Chroma::k420Jpeg, Chroma::k420Paldv, Chroma::k422}) {
+        for (int depth : {8, 12}) {
+            for (int w : {1, 7, 129}) {
+                for (int h : {1, 3, 17}) {
+                    const YuvFormat f = Format(w, h, c, depth);
+                    const int pw = w + (w & ChromaShiftX(c));
+                    const int ph = h + (h & ChromaShiftY(c));
+                    if (pw == w && ph == h) continue;
+                    const YuvFormat padded = Format(pw, ph, c, depth);
+                    const std::string what = std::string(ChromaName(c)) + " " + std::to_string(depth) + " bits " +
+                                             std::to_string(w) + "x" + std::to_string(h);
+
+                    const Frame frame = RandomFrame(f, static_cast<uint32_t>(w * 31 + h));
+                    Frame big(padded);
+                    for (int y = 0; y < ph; ++y) {
+                        for (int x = 0; x < pw; ++x) {
+                            big.Set(0, x, y, frame.Get(0, std::min(x, w - 1), std::min(y, h - 1)));
+                        }
+                    }
+                    std::memcpy(big.bytes.data() + big.Offset(1), frame.bytes.data() + frame.Offset(1),
+                                frame.bytes.size() - frame.Offset(1));  // the chroma planes are the same size
+                    const auto small = ToHostAt(frame, 16);
+                    const auto whole = ToHostAt(big, 16);
+                    for (int y = 0; y < h; ++y) {
+                        for (int x = 0; x < w; ++x) {
+                            const YcPixel& got = small[static_cast<size_t>(y * w + x)];
+                            ASSERT_TRUE(Same(got, whole[static_cast<size_t>(y * pw + x)]))
+                                << what << " at " << x << "," << y;
+                        }
+                    }
+
+                    const auto px = RandomHostPixels(static_cast<size_t>(w) * static_cast<size_t>(h), 7);
+                    std::vector<YcPixel> bigPx(static_cast<size_t>(pw) * static_cast<size_t>(ph));
+                    for (int y = 0; y < ph; ++y) {
+                        for (int x = 0; x < pw; ++x) {
+                            bigPx[static_cast<size_t>(y * pw + x)] =
+                                px[static_cast<size_t>(std::min(y, h - 1) * w + std::min(x, w - 1))];
+                        }
+                    }
+                    for (Dither d : {Dither::kNone, Dither::kOrdered, Dither::kErrorDiffusion}) {
+                        Frame out(f);
+                        out.bytes = FromHostAt(px, 3 * w, f, d, 16);
+                        Frame bigOut(padded);
+                        bigOut.bytes = FromHostAt(bigPx, 3 * pw, padded, d, 16);
+                        for (int y = 0; y < h; ++y) {
+                            for (int x = 0; x < w; ++x) {
+                                ASSERT_EQ(out.Get(0, x, y), bigOut.Get(0, x, y)) << what << " luma " << x << "," << y;
+                            }
+                        }
+                        const auto chroma = [](const Frame& fr) {
+                            return std::vector<uint8_t>(fr.bytes.begin() + static_cast<ptrdiff_t>(fr.Offset(1)),
+                                                        fr.bytes.end());
+                        };
+                        EXPECT_EQ(chroma(out), chroma(bigOut)) << what << " chroma, dither " << static_cast<int>(d);
+                    }
+                }
+            }
         }
     }
 }
