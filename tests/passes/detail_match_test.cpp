@@ -1,10 +1,12 @@
 // The detail stage's optimised programs against their references, bit for bit, on every SIMD
 // target and under every scheduler: each pass on random inputs over many sizes and slider sets
-// (the warps also on gentle, steep and evenly sloped maps and at strengths beyond the slider's
-// range), and the whole stage p4, p5, p7, p8, p9, p10 (and p6) fed forward on random and real
+// (the warps also on gentle, steep, evenly sloped and level-between-steep maps, at the edges of
+// the strength ranges the kernels pick their reach from and beyond the slider's range), and the
+// whole stage p4, p5, p7, p8, p9, p10 (and p6) fed forward on random and real
 // images, each pass reading what the one before it stored.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -102,14 +104,23 @@ TEST(DetailMatch, EdgeMaskBlursMatchOnRandomInputs) {
 }
 
 // Warp maps: steep (random over the whole range, shifts at the limit and changing sign from pixel
-// to pixel), gentle (small random slopes: tiny shifts of either sign) and an even slope (the same
-// shift everywhere, so the weight table is read linearly).
+// to pixel), gentle (small random slopes: tiny shifts of either sign), an even slope (the same
+// shift everywhere, so the weight table is read linearly) and level between steep (a flat
+// level on odd columns and odd rows, random elsewhere: no shift at the pixels between level
+// texels beside steep shifts at their neighbours, so the table's far end is read by point).
 Image WarpMap(int kind, Size size, uint32_t seed) {
     if (kind == 0) return Image::Random(size.width, size.height, seed);
     if (kind == 1) return Image::Random(size.width, size.height, seed, 30000, 30300);
     Image m = Image::Flat(size.width, size.height, 0, 0, 0, 0);
+    if (kind == 2) {
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x) m.Texel(x, y)[0] = static_cast<uint16_t>(20000 + 97 * (x + y));
+        return m;
+    }
+    const Image steep = Image::Random(size.width, size.height, seed);
     for (int y = 0; y < size.height; ++y)
-        for (int x = 0; x < size.width; ++x) m.Texel(x, y)[0] = static_cast<uint16_t>(20000 + 97 * (x + y));
+        for (int x = 0; x < size.width; ++x)
+            m.Texel(x, y)[0] = (x % 2 == 1 || y % 2 == 1) ? uint16_t{30000} : steep.Texel(x, y)[0];
     return m;
 }
 
@@ -117,23 +128,36 @@ TEST(DetailMatch, WarpsMatchOnRandomImagesAndMaps) {
     struct Strength {
         float sharp;
         const char* name;
+        bool edge;  // at an edge of the strength ranges the kernels pick their reach from
     };
-    const Strength strengths[] = {{0.25f, "sharp 0.25"},
-                                  {1.0f, "sharp 1"},
-                                  {0.0f, "sharp 0"},
-                                  {1.5f, "sharp 1.5"},
-                                  {6.0f, "sharp 6"},
-                                  {-0.5f, "sharp -0.5"},
-                                  {std::numeric_limits<float>::quiet_NaN(), "sharp NaN"}};
+    // The kernels pick their reach from |sharp|: 0, up to 0.5, up to 1, up to 2, and beyond
+    // (texel by texel).
+    const Strength strengths[] = {{0.25f, "sharp 0.25", false},
+                                  {1.0f, "sharp 1", false},
+                                  {0.0f, "sharp 0", true},
+                                  {0.5f, "sharp 0.5", true},
+                                  {0.51f, "sharp 0.51", true},
+                                  {1.5f, "sharp 1.5", false},
+                                  {2.0f, "sharp 2", true},
+                                  {2.01f, "sharp 2.01", true},
+                                  {6.0f, "sharp 6", false},
+                                  {-0.5f, "sharp -0.5", true},
+                                  {-2.0f, "sharp -2", true},
+                                  {std::numeric_limits<float>::infinity(), "sharp infinity", false},
+                                  {std::numeric_limits<float>::quiet_NaN(), "sharp NaN", false}};
     std::vector<Case> cases;
     uint32_t seed = 300;
     for (Size size : PassSizes()) {
         const Image image = Image::Random(size.width, size.height, ++seed);
-        for (int kind = 0; kind < 3; ++kind) {
+        for (int kind = 0; kind < 4; ++kind) {
             const Image map = WarpMap(kind, size, ++seed);
             for (const Strength& s : strengths) {
-                // The extreme strengths on a few sizes only: they take the texel-by-texel route.
+                // Strengths other than the slider's default and top on a few sizes only.
                 if (s.sharp != 0.25f && s.sharp != 1.0f && size.height != 3 && size.width < 31) continue;
+                // The edges on the steep maps; the level-between-steep map where the table's far
+                // end is read (a finite reach, sharp not 0).
+                if (s.edge && kind != 0 && kind != 3) continue;
+                if (kind == 3 && !(std::fabs(s.sharp) > 0.0f && std::fabs(s.sharp) <= 2.0f)) continue;
                 PassSetup setup = DetailSetup(image, detail::StrongSliders());
                 setup.params.sharp = s.sharp;
                 const std::string what = Describe(size, std::string(s.name) + " map " + std::to_string(kind));
