@@ -16,6 +16,7 @@
 #include <initializer_list>
 
 #include <hwy/aligned_allocator.h>
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
 
 #include "passes/number_rules-inl.h"
@@ -31,12 +32,20 @@ namespace hn = hwy::HWY_NAMESPACE;
 using DF = hn::ScalableTag<float>;
 using DI = hn::RebindToSigned<DF>;
 using DU16 = hn::Rebind<uint16_t, DF>;
+using DU32 = hn::RebindToUnsigned<DF>;
 using VF = hn::Vec<DF>;
 using VU16 = hn::Vec<DU16>;
+using VU32 = hn::Vec<DU32>;
 
-// Shader min/max, as the reference's: the second operand wins when the first is NaN.
+// Shader min/max, as the reference's: the second operand wins when the first is NaN. x86's
+// vector min and max are defined the same way (a < b ? a : b), so they serve in one instruction.
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+HWY_INLINE VF ShaderMin(VF a, VF b) { return hn::Min(a, b); }
+HWY_INLINE VF ShaderMax(VF a, VF b) { return hn::Max(a, b); }
+#else
 HWY_INLINE VF ShaderMin(VF a, VF b) { return hn::IfThenElse(hn::Lt(a, b), a, b); }
 HWY_INLINE VF ShaderMax(VF a, VF b) { return hn::IfThenElse(hn::Gt(a, b), a, b); }
+#endif
 
 // The samplers' texel index from a position already scaled to texels: floor, then clamp to
 // [0, last] in float (NaN gives 0). Returned as a float holding the integer.
@@ -83,6 +92,61 @@ HWY_INLINE void LoadTexels(const uint16_t* HWY_RESTRICT row, int width, size_t x
     hn::LoadInterleaved4(du16, part, c0, c1, c2, c3);
 }
 
+// Texels as channel pairs: one 32-bit lane a texel holds channels 0 and 1 (0 in the low half)
+// in its "low" pair and channels 2 and 3 in its "high" pair, as they lie in memory, so that a
+// kernel reading or writing a channel or two moves whole texels with a lane shuffle or two.
+HWY_INLINE VU32 LowChannel(VU32 pair) { return hn::And(pair, hn::Set(DU32(), 0xFFFFu)); }
+HWY_INLINE VU32 HighChannel(VU32 pair) { return hn::ShiftRight<16>(pair); }
+// The pair of stored values `low` and `high` (each 0 .. 65535).
+HWY_INLINE VU32 PairOf(VU32 low, VU32 high) { return hn::Or(low, hn::ShiftLeft<16>(high)); }
+
+// The texels at columns x .. x + N - 1 of a row `width` texels wide as channel pairs; columns
+// outside the row repeat its edge texel, as clamped reads give.
+HWY_INLINE void LoadTexelPairs(const uint16_t* HWY_RESTRICT row, int width, ptrdiff_t x, VU32& low, VU32& high) {
+    const DU32 du32;
+    const ptrdiff_t N = static_cast<ptrdiff_t>(hn::Lanes(du32));
+    if (x >= 0 && x + N <= width) {
+        hn::LoadInterleaved2(du32, reinterpret_cast<const uint32_t*>(row + 4 * x), low, high);
+        return;
+    }
+    HWY_ALIGN uint32_t part[2 * hn::MaxLanes(du32)];
+    for (ptrdiff_t l = 0; l < N; ++l) {
+        const ptrdiff_t column = std::clamp<ptrdiff_t>(x + l, 0, width - 1);
+        std::memcpy(part + 2 * l, row + 4 * column, 4 * sizeof(uint16_t));
+    }
+    hn::LoadInterleaved2(du32, part, low, high);
+}
+
+// Channel pairs as whole texels, `count` (1 .. N) of them, at dst.
+HWY_INLINE void StoreTexelPairs(VU32 low, VU32 high, uint16_t* HWY_RESTRICT dst, size_t count) {
+    const DU32 du32;
+    uint32_t* const texels = reinterpret_cast<uint32_t*>(dst);
+    HWY_ALIGN uint32_t part[2 * hn::MaxLanes(du32)];
+    uint32_t* const to = count == hn::Lanes(du32) ? texels : part;
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    // Two two-source permutes, where the generic interleave takes two unpacks and four block
+    // shuffles, all on the one shuffle port.
+    alignas(64) static constexpr uint32_t kFirst[16] = {0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23};
+    alignas(64) static constexpr uint32_t kSecond[16] = {8,  24, 9,  25, 10, 26, 11, 27,
+                                                         12, 28, 13, 29, 14, 30, 15, 31};
+    static_assert(hn::MaxLanes(du32) == 16, "one lane a pixel at 512 bits");
+    hn::StoreU(VU32{_mm512_permutex2var_epi32(low.raw, hn::Load(du32, kFirst).raw, high.raw)}, du32, to);
+    hn::StoreU(VU32{_mm512_permutex2var_epi32(low.raw, hn::Load(du32, kSecond).raw, high.raw)}, du32, to + 16);
+#else
+    hn::StoreInterleaved2(low, high, du32, to);
+#endif
+    if (to == part) std::memcpy(dst, part, count * 4 * sizeof(uint16_t));
+}
+
+// Asks for the cache lines of the texels at columns x .. x + N - 1 of a row (held to its
+// `width` texels) ahead of their use, so that the memory behind a kernel's next rows streams in
+// while it computes this one. A vector of texels spans at most two lines at the widest targets.
+HWY_INLINE void PrefetchTexels(const uint16_t* row, int width, size_t x) {
+    const size_t last = static_cast<size_t>(width - 1);
+    hwy::Prefetch(row + 4 * std::min(x, last));
+    hwy::Prefetch(row + 4 * std::min(x + hn::Lanes(DF()) - 1, last));
+}
+
 // Rows of bands: about two bands per worker, so a pool balances, and at least a few rows each
 // so the rows a band reads around its own cost little.
 inline int BandRows(int rows, int workers) {
@@ -123,20 +187,49 @@ struct RowLayout {
           stride(static_cast<size_t>(2 * marginColumns + spanColumns) + 2 * hn::Lanes(DF())) {}
 };
 
+// Stored value of channel kChannel from a texel's channel pairs.
+template <int kChannel>
+HWY_INLINE VU32 ChannelOf(VU32 low, VU32 high) {
+    const VU32 pair = kChannel < 2 ? low : high;
+    return (kChannel & 1) ? HighChannel(pair) : LowChannel(pair);
+}
+
+// Converts channel kChannel of the texels at columns 0 .. end - 1 (end a multiple of N).
+template <int kChannel>
+HWY_INLINE void ExpandChannel(const uint16_t* HWY_RESTRICT texels, size_t end, float* HWY_RESTRICT out) {
+    const DF df;
+    for (size_t x = 0; x < end; x += hn::Lanes(df)) {
+        VU32 low, high;
+        hn::LoadInterleaved2(DU32(), reinterpret_cast<const uint32_t*>(texels + 4 * x), low, high);
+        hn::StoreU(ReadUnormWideVec(df, ChannelOf<kChannel>(low, high)), df, out + x);
+    }
+}
+
 // Converts the channels of one texel row named by `out` (null to skip; out[c] points at column 0
 // of a row laid out as `layout`) and fills the margins with the edge values.
 HWY_INLINE void ExpandRow(const uint16_t* HWY_RESTRICT texels, int width, const RowLayout& layout,
                           float* const out[4]) {
     const DF df;
     const size_t N = hn::Lanes(df);
-    size_t x = 0;
-    for (; x + N <= static_cast<size_t>(width); x += N) {
-        VU16 c[4];
-        hn::LoadInterleaved4(DU16(), texels + 4 * x, c[0], c[1], c[2], c[3]);
-        for (int ch = 0; ch < 4; ++ch) {
-            if (out[ch]) hn::StoreU(ReadUnormVec(df, c[ch]), df, out[ch] + x);
+    const size_t whole = static_cast<size_t>(width) / N * N;
+    const int wanted = (out[0] ? 1 : 0) + (out[1] ? 1 : 0) + (out[2] ? 1 : 0) + (out[3] ? 1 : 0);
+    if (wanted == 1) {  // the common case, without a test per channel and vector
+        if (out[0]) ExpandChannel<0>(texels, whole, out[0]);
+        if (out[1]) ExpandChannel<1>(texels, whole, out[1]);
+        if (out[2]) ExpandChannel<2>(texels, whole, out[2]);
+        if (out[3]) ExpandChannel<3>(texels, whole, out[3]);
+    } else {
+        for (size_t x = 0; x < whole; x += N) {
+            VU32 low, high;
+            hn::LoadInterleaved2(DU32(), reinterpret_cast<const uint32_t*>(texels + 4 * x), low, high);
+            const VU32 c[4] = {ChannelOf<0>(low, high), ChannelOf<1>(low, high), ChannelOf<2>(low, high),
+                               ChannelOf<3>(low, high)};
+            for (int ch = 0; ch < 4; ++ch) {
+                if (out[ch]) hn::StoreU(ReadUnormWideVec(df, c[ch]), df, out[ch] + x);
+            }
         }
     }
+    size_t x = whole;
     for (; x < static_cast<size_t>(width); ++x) {
         for (int ch = 0; ch < 4; ++ch) {
             if (out[ch]) out[ch][x] = gfx::ReadUnorm(texels[4 * x + static_cast<size_t>(ch)]);

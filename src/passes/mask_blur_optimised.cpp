@@ -43,13 +43,15 @@ void MaskBlurHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     float* const expand[4] = {nullptr, nullptr, nullptr, row};
     const float* rows[2 * kMaskBlurRadius + 1];
     for (const float*& r : rows) r = row;
-    const VU16 zero = hn::Zero(DU16());
+    const VU32 zero = hn::Zero(DU32());
     for (int y = y0; y < y1; ++y) {
         ExpandRow(mask.Row16(std::clamp(y, 0, mask.height - 1)), mask.width, planes.Layout(), expand);
+        const uint16_t* next = mask.Row16(std::clamp(y + 1, 0, mask.height - 1));
         uint16_t* out = ctx.target.Row(y);
         for (size_t x = 0; x < width; x += N) {
+            PrefetchTexels(next, mask.width, x);
             const VF m = Blur9(gw, rows, x, 1);
-            StoreTexelBits(StoreUnormVec(DF(), m), zero, zero, zero, out + 4 * x, std::min(N, width - x));
+            StoreTexelPairs(StoreUnormWideVec(DF(), m), zero, out + 4 * x, std::min(N, width - x));
         }
     }
 }
@@ -61,14 +63,16 @@ void MaskBlurVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     VF gw[kMaskBlurRadius + 1];
     LoadWeights(ctx, gw);
     const ChannelRows cache(input, {0}, y0 - kMaskBlurRadius, y1 + kMaskBlurRadius, ctx.width, 0);
-    const VU16 zero = hn::Zero(DU16());
+    const VU32 zero = hn::Zero(DU32());
     for (int y = y0; y < y1; ++y) {
         const float* rows[2 * kMaskBlurRadius + 1];
         for (int k = -kMaskBlurRadius; k <= kMaskBlurRadius; ++k) rows[k + kMaskBlurRadius] = cache.Row(y + k);
+        const uint16_t* next = input.Row16(std::clamp(y + kMaskBlurRadius + 1, 0, input.height - 1));
         uint16_t* out = ctx.target.Row(y);
         for (size_t x = 0; x < width; x += N) {
+            PrefetchTexels(next, input.width, x);
             const VF m = Blur9(gw, rows, x, 0);
-            StoreTexelBits(StoreUnormVec(DF(), m), zero, zero, zero, out + 4 * x, std::min(N, width - x));
+            StoreTexelPairs(StoreUnormWideVec(DF(), m), zero, out + 4 * x, std::min(N, width - x));
         }
     }
 }

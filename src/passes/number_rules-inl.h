@@ -13,35 +13,50 @@ HWY_BEFORE_NAMESPACE();
 namespace qv::passes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Stored unorm16 values held in 32-bit lanes (0 .. 65535) to floats: v / 65535, correctly
+// rounded, without a division. v / 65535 is the binary fraction that repeats v's 16 bits,
+// v * (2^-16 + 2^-32 + 2^-48 + ...); the first product is exact and the sum of the two rounds to
+// the same float as the division for every stored value (the tests read all of them).
+template <class DF>
+HWY_INLINE hn::Vec<DF> ReadUnormWideVec(DF df, hn::Vec<hn::Rebind<uint32_t, DF>> v) {
+    const hn::Vec<DF> f = hn::ConvertTo(df, hn::BitCast(hn::Rebind<int32_t, DF>(), v));
+    return hn::Add(hn::Mul(f, hn::Set(df, 0x1p-16f)), hn::Mul(f, hn::Set(df, 0x1p-32f + 0x1p-48f)));
+}
+
 // Stored unorm16 values (one per lane, in a half-width u16 vector) to floats: v / 65535.
 template <class DF>
 HWY_INLINE hn::Vec<DF> ReadUnormVec(DF df, hn::Vec<hn::Rebind<uint16_t, DF>> v) {
-    const hn::Rebind<uint32_t, DF> du32;
-    const auto f = hn::ConvertTo(df, hn::BitCast(hn::Rebind<int32_t, DF>(), hn::PromoteTo(du32, v)));
-    return hn::Div(f, hn::Set(df, 65535.0f));
+    return ReadUnormWideVec(df, hn::PromoteTo(hn::Rebind<uint32_t, DF>(), v));
 }
 
-// Floats to stored unorm16 values: clamp to [0, 1] (NaN gives 0), then the exactly nearest
-// step, formed in double as the scalar rule does.
+// Floats to stored unorm16 values held in 32-bit lanes: clamp to [0, 1] (NaN gives 0), then the
+// exactly nearest step of p = x * 65535, in float alone. h = x * 65536 is exact, and so are its
+// nearest integer m (adding and taking away 2^23) and f = h - m, |f| <= 1/2. p = m + (f - x)
+// with -3/2 < f - x <= 1/2, so the step is m, or m - 1 where f - x < -1/2, that is where
+// f + 1/2 < x; that sum is exact wherever the test can hold (h >= 1/2). p lies half-way between
+// steps only at x = 1/2, where the test fails and leaves m = 32768, the rule's even step.
+template <class DF>
+HWY_INLINE hn::Vec<hn::Rebind<uint32_t, DF>> StoreUnormWideVec(DF df, hn::Vec<DF> v) {
+    const hn::Rebind<uint32_t, DF> du32;
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+    v = hn::Max(v, hn::Zero(df));  // x86's max gives its second operand, 0, for NaN
+#else
+    v = hn::IfThenElseZero(hn::Gt(v, hn::Zero(df)), v);
+#endif
+    v = hn::Min(v, hn::Set(df, 1.0f));
+    const hn::Vec<DF> shift = hn::Set(df, 0x1p23f);
+    const hn::Vec<DF> h = hn::Mul(v, hn::Set(df, 65536.0f));
+    hn::Vec<DF> step = hn::Add(h, shift);  // 2^23 + m: m is its low bits
+    const hn::Vec<DF> f = hn::Sub(h, hn::Sub(step, shift));
+    step = hn::IfThenElse(hn::Lt(hn::Add(f, hn::Set(df, 0.5f)), v), hn::Sub(step, hn::Set(df, 1.0f)), step);
+    return hn::And(hn::BitCast(du32, step), hn::Set(du32, 0xFFFFu));
+}
+
+// Floats to stored unorm16 values, one per lane of a half-width u16 vector.
 template <class DF>
 HWY_INLINE hn::Vec<hn::Rebind<uint16_t, DF>> StoreUnormVec(DF df, hn::Vec<DF> v) {
-    v = hn::IfThenElseZero(hn::Gt(v, hn::Zero(df)), v);
-    v = hn::Min(v, hn::Set(df, 1.0f));
-#if HWY_TARGET == HWY_SCALAR
-    const hn::Rebind<double, DF> dd;
-    const auto r = hn::Round(hn::Mul(hn::PromoteTo(dd, v), hn::Set(dd, 65535.0)));
-    return hn::DemoteTo(hn::Rebind<uint16_t, DF>(), hn::DemoteTo(hn::Rebind<int32_t, DF>(), r));
-#else
-    const hn::Half<DF> dh;
-    const hn::Repartition<double, DF> dd;
-    const hn::Rebind<int32_t, decltype(dd)> di32h;
-    const auto scale = hn::Set(dd, 65535.0);
-    const auto lo = hn::Round(hn::Mul(hn::PromoteTo(dd, hn::LowerHalf(dh, v)), scale));
-    const auto hi = hn::Round(hn::Mul(hn::PromoteTo(dd, hn::UpperHalf(dh, v)), scale));
     const hn::Rebind<int32_t, DF> di32;
-    const auto both = hn::Combine(di32, hn::DemoteTo(di32h, hi), hn::DemoteTo(di32h, lo));
-    return hn::DemoteTo(hn::Rebind<uint16_t, DF>(), both);
-#endif
+    return hn::DemoteTo(hn::Rebind<uint16_t, DF>(), hn::BitCast(di32, StoreUnormWideVec(df, v)));
 }
 
 }  // namespace qv::passes::HWY_NAMESPACE

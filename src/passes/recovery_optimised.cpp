@@ -23,15 +23,19 @@ void RecoveryRows(const gfx::DrawContext& ctx, int y0, int y1) {
     const gfx::TextureView& image = ctx.samplers[kRecoveryImageSampler].texture;
     const size_t width = static_cast<size_t>(ctx.width);
     const VF recovery = hn::Set(df, params.recovery);
-    const VU16 zero = hn::Zero(DU16());
+    const VU32 zero = hn::Zero(DU32());
     for (int y = y0; y < y1; ++y) {
         const uint16_t* texels = image.Row16(std::clamp(y, 0, image.height - 1));
+        const uint16_t* next = image.Row16(std::clamp(y + 1, 0, image.height - 1));
         uint16_t* out = ctx.target.Row(y);
         for (size_t x = 0; x < width; x += N) {
-            VU16 s0, s1, s2, s3;
-            LoadTexels(texels, image.width, x, s0, s1, s2, s3);
-            const VF luma = hn::Add(ReadUnormVec(df, s0), hn::Mul(recovery, ReadUnormVec(df, s3)));
-            StoreTexelBits(StoreUnormVec(df, luma), s1, s2, zero, out + 4 * x, std::min(N, width - x));
+            PrefetchTexels(next, image.width, x);
+            VU32 low, high;
+            LoadTexelPairs(texels, image.width, x, low, high);
+            const VF luma = hn::Add(ReadUnormWideVec(df, LowChannel(low)),
+                                    hn::Mul(recovery, ReadUnormWideVec(df, HighChannel(high))));
+            StoreTexelPairs(PairOf(StoreUnormWideVec(df, luma), HighChannel(low)), PairOf(LowChannel(high), zero),
+                            out + 4 * x, std::min(N, width - x));
         }
     }
 }

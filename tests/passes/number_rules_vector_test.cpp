@@ -1,7 +1,7 @@
 // The vector forms of the read and store rules against the scalar rules, bit for bit, on every
 // SIMD target: every stored value read, and stores of the floats where rounding is delicate
-// (around every half step and every step of the 16-bit grid), of special values and of a sweep
-// over the upper half of the range.
+// (around every half step and every step of the 16-bit grid, and where x * 65536 is half-way
+// between integers), of special values and of a sweep over the upper half of the range.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -90,6 +90,7 @@ std::vector<float> DelicateStores() {
     for (int n = 0; n <= 65535; ++n) {
         AddAround(static_cast<float>((n + 0.5) / 65535.0), 8, v);  // a half step away from two steps
         AddAround(static_cast<float>(n / 65535.0), 2, v);
+        AddAround(static_cast<float>((n + 0.5) / 65536.0), 2, v);  // x * 65536 half-way between integers
     }
     for (float x = 0.5f; x < 1.0f; x = std::nextafter(x, 2.0f)) {
         v.push_back(x);
