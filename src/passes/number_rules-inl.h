@@ -7,6 +7,8 @@
 #define QV_PASSES_NUMBER_RULES_INL_H_
 #endif
 
+#include <cstdint>
+
 #include <hwy/highway.h>
 
 HWY_BEFORE_NAMESPACE();
@@ -29,27 +31,43 @@ HWY_INLINE hn::Vec<DF> ReadUnormVec(DF df, hn::Vec<hn::Rebind<uint16_t, DF>> v) 
     return ReadUnormWideVec(df, hn::PromoteTo(hn::Rebind<uint32_t, DF>(), v));
 }
 
-// Floats to stored unorm16 values held in 32-bit lanes: clamp to [0, 1] (NaN gives 0), then the
-// exactly nearest step of p = x * 65535, in float alone. h = x * 65536 is exact, and so are its
-// nearest integer m (adding and taking away 2^23) and f = h - m, |f| <= 1/2. p = m + (f - x)
-// with -3/2 < f - x <= 1/2, so the step is m, or m - 1 where f - x < -1/2, that is where
-// f + 1/2 < x; that sum is exact wherever the test can hold (h >= 1/2). p lies half-way between
-// steps only at x = 1/2, where the test fails and leaves m = 32768, the rule's even step.
-template <class DF>
-HWY_INLINE hn::Vec<hn::Rebind<uint32_t, DF>> StoreUnormWideVec(DF df, hn::Vec<DF> v) {
-    const hn::Rebind<uint32_t, DF> du32;
+// A whole number n in 0 .. 2^23 - 1 held in a float is read from the bits of n + 2^23: those
+// bits are kWholeBiasBits + n.
+inline constexpr float kWholeBias = 0x1p23f;
+inline constexpr int32_t kWholeBiasBits = 0x4B000000;
+
+// Floats to stored unorm16 values in the low 16 bits of 32-bit lanes (the bits above are not
+// zero): clamp to [0, 1] (NaN gives 0), then the exactly nearest step of p = x * 65535, in float
+// alone. h = x * 65536 is exact, and so are its nearest integer m (adding and taking away 2^23,
+// which leaves m in the low bits of the sum) and f = h - m, |f| <= 1/2. p = m + (f - x) with
+// -3/2 < f - x <= 1/2, so the step is m, or m - 1 where f - x < -1/2, that is where f + 1/2 < x;
+// that sum is exact wherever the test can hold (h >= 1/2). p lies half-way between steps only
+// at x = 1/2, where the test fails and leaves m = 32768, the rule's even step. kNoNaN: the
+// caller knows x is not NaN, so a plain maximum clamps it on every target.
+template <bool kNoNaN, class DF>
+HWY_INLINE hn::Vec<hn::Rebind<uint32_t, DF>> StoreUnormBits(DF df, hn::Vec<DF> v) {
 #if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
     v = hn::Max(v, hn::Zero(df));  // x86's max gives its second operand, 0, for NaN
 #else
-    v = hn::IfThenElseZero(hn::Gt(v, hn::Zero(df)), v);
+    if constexpr (kNoNaN) {
+        v = hn::Max(v, hn::Zero(df));
+    } else {
+        v = hn::IfThenElseZero(hn::Gt(v, hn::Zero(df)), v);
+    }
 #endif
     v = hn::Min(v, hn::Set(df, 1.0f));
-    const hn::Vec<DF> shift = hn::Set(df, 0x1p23f);
+    const hn::Vec<DF> shift = hn::Set(df, kWholeBias);
     const hn::Vec<DF> h = hn::Mul(v, hn::Set(df, 65536.0f));
-    hn::Vec<DF> step = hn::Add(h, shift);  // 2^23 + m: m is its low bits
+    hn::Vec<DF> step = hn::Add(h, shift);
     const hn::Vec<DF> f = hn::Sub(h, hn::Sub(step, shift));
     step = hn::IfThenElse(hn::Lt(hn::Add(f, hn::Set(df, 0.5f)), v), hn::Sub(step, hn::Set(df, 1.0f)), step);
-    return hn::And(hn::BitCast(du32, step), hn::Set(du32, 0xFFFFu));
+    return hn::BitCast(hn::Rebind<uint32_t, DF>(), step);
+}
+
+// Floats to stored unorm16 values held in 32-bit lanes (0 .. 65535).
+template <class DF>
+HWY_INLINE hn::Vec<hn::Rebind<uint32_t, DF>> StoreUnormWideVec(DF df, hn::Vec<DF> v) {
+    return hn::And(StoreUnormBits<false>(df, v), hn::Set(hn::Rebind<uint32_t, DF>(), 0xFFFFu));
 }
 
 // Floats to stored unorm16 values, one per lane of a half-width u16 vector.

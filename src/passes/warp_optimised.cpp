@@ -15,7 +15,7 @@
 // that small reach (never set by the slider) fetch every tap texel by texel instead.
 //
 // Rows are converted and pixels stored by the division-free forms of the read and store rules
-// (warp_unorm-inl.h), and the texels of the next block row are fetched into the cache while the
+// (number_rules-inl.h), and the texels of the next block row are fetched into the cache while the
 // current one is drawn.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "passes/warp_optimised.cpp"
@@ -28,12 +28,12 @@
 
 #include "effect/constant_blocks.h"
 #include "passes/detail_rows-inl.h"
+#include "passes/number_rules-inl.h"
 #include "passes/program_names.h"
 #include "passes/scratch_memory.h"
 #include "passes/warp.h"
 #include "passes/warp_rows-inl.h"
 #include "passes/warp_table-inl.h"
-#include "passes/warp_unorm-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace qv::passes::HWY_NAMESPACE {

@@ -18,7 +18,7 @@
 
 #include "passes/detail_rows-inl.h"
 #include "passes/scratch_memory.h"
-#include "passes/warp_unorm-inl.h"
+#include "passes/number_rules-inl.h"
 #include "platform/d3d9/number_rules.h"
 #include "platform/d3d9/pixel_program.h"
 
@@ -42,7 +42,6 @@ HWY_INLINE void ConvertRow(const uint16_t* HWY_RESTRICT texels, int width, const
     const size_t N = hn::Lanes(df);
     // Texels as 32-bit words (x | y << 16, z | w << 16): the even words of N texels hold
     // channels x and y, the odd ones z and w.
-    const DI di;
     const hn::RebindToUnsigned<DF> du32;
     const auto low = hn::Set(du32, 0xFFFFu);
     const uint32_t* words = reinterpret_cast<const uint32_t*>(texels);
@@ -54,7 +53,7 @@ HWY_INLINE void ConvertRow(const uint16_t* HWY_RESTRICT texels, int width, const
         for (int ch = 0; ch < kChannels; ++ch) {
             const auto word = pairs[ch >> 1];
             const auto v = (ch & 1) ? hn::ShiftRight<16>(word) : hn::And(word, low);
-            hn::StoreU(ReadUnormLanes(df, hn::BitCast(di, v)), df, out[ch] + x);
+            hn::StoreU(ReadUnormWideVec(df, v), df, out[ch] + x);
         }
     }
 #endif

@@ -17,7 +17,7 @@
 
 #include "passes/detail_rows-inl.h"
 #include "passes/scratch_memory.h"
-#include "passes/warp_unorm-inl.h"
+#include "passes/number_rules-inl.h"
 #include "platform/d3d9/pixel_program.h"
 
 HWY_BEFORE_NAMESPACE();
