@@ -142,23 +142,6 @@ constexpr int kVerticalGrain = 32;
 // Converted input rows a vertical band may hold; wider images run in column chunks within it.
 constexpr size_t kVerticalCacheBytes = size_t{1} << 20;
 
-// The most input rows one output row of the vertical pass reads, from its lowest to its highest.
-int RowSpan(const ResamplePlan& plan) {
-    int span = 1;
-    for (int y = 0; y < plan.count; ++y) {
-        int lo = plan.taps > 0 ? plan.TapIndex(0)[y] : plan.window > 0 ? plan.WindowIndex(0)[y] : 0;
-        int hi = lo;
-        for (int k = 0; k < plan.taps; ++k) {
-            lo = std::min(lo, plan.TapIndex(k)[y]), hi = std::max(hi, plan.TapIndex(k)[y]);
-        }
-        for (int k = 0; k < plan.window; ++k) {
-            lo = std::min(lo, plan.WindowIndex(k)[y]), hi = std::max(hi, plan.WindowIndex(k)[y]);
-        }
-        span = std::max(span, hi - lo + 1);
-    }
-    return span;
-}
-
 }  // namespace
 
 void DownscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
@@ -192,7 +175,7 @@ void DownscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     // Room for every row of an output row and for the next output row's, which start about
     // `vscaleInverse` rows on; no more rows than the input has, since then every row has a slot.
-    job.cachedRows = std::min(2 * RowSpan(plan), image.texture.height);
+    job.cachedRows = std::min(2 * plan.Span(), image.texture.height);
     const size_t chunkBytes = static_cast<size_t>(job.cachedRows) * 4 * sizeof(float);
     const size_t chunk = std::max<size_t>(kPlanPad, kVerticalCacheBytes / chunkBytes / kPlanPad * kPlanPad);
     job.columnChunk = static_cast<int>(std::min<size_t>(chunk, static_cast<size_t>(ctx.width + kPlanPad)));

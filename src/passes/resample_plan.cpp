@@ -52,6 +52,18 @@ void PadWeightSum(ResamplePlan& plan) {
 
 }  // namespace
 
+int ResamplePlan::Span() const {
+    int span = 1;
+    for (int i = 0; i < count; ++i) {
+        int lo = taps > 0 ? TapIndex(0)[i] : window > 0 ? WindowIndex(0)[i] : 0;
+        int hi = lo;
+        for (int k = 0; k < taps; ++k) lo = std::min(lo, TapIndex(k)[i]), hi = std::max(hi, TapIndex(k)[i]);
+        for (int k = 0; k < window; ++k) lo = std::min(lo, WindowIndex(k)[i]), hi = std::max(hi, WindowIndex(k)[i]);
+        span = std::max(span, hi - lo + 1);
+    }
+    return span;
+}
+
 int TexelIndex(float i, const ImageAxis& axis) {
     const float u = (i + 0.25f) * axis.inverseSize;
     return gfx::ClampedIndex(u * static_cast<float>(axis.size), axis.size);

@@ -56,6 +56,9 @@ struct ResamplePlan {
     const int32_t* WindowIndex(int k) const {
         return windowIndex.data() + static_cast<size_t>(k) * stride;
     }
+    // The most input positions that one output position's taps and window reach over, from the
+    // lowest to the highest.
+    int Span() const;
 };
 
 // Six-tap enlargement with ratio r (input units per output pixel): taps n-3 .. n+2 around

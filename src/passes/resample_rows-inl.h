@@ -10,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -25,32 +26,78 @@ HWY_BEFORE_NAMESPACE();
 namespace qv::passes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// The four channels of N consecutive texels (N = lanes of the float vector DF), each widened to
+// 32 bits. On wider targets a texel's x and y, and its z and w, share one 32-bit word, so two
+// lane compactions and a mask or shift per channel separate them.
+template <class DF, class VU = hn::Vec<hn::RebindToUnsigned<DF>>>
+HWY_INLINE void LoadTexelChannels(DF df, const uint16_t* HWY_RESTRICT texels, VU& x, VU& y, VU& z, VU& w) {
+    const hn::RebindToUnsigned<DF> du32;
+#if HWY_TARGET == HWY_SCALAR
+    const hn::Rebind<uint16_t, DF> du16;
+    hn::Vec<decltype(du16)> a, b, c, d;
+    (void)df;
+    hn::LoadInterleaved4(du16, texels, a, b, c, d);
+    x = hn::PromoteTo(du32, a), y = hn::PromoteTo(du32, b), z = hn::PromoteTo(du32, c), w = hn::PromoteTo(du32, d);
+#else
+    static_assert(std::endian::native == std::endian::little, "x and y share a word low half first");
+    const hn::Repartition<uint16_t, decltype(du32)> du16;
+    const size_t N = hn::Lanes(df);
+    const VU lo = hn::BitCast(du32, hn::LoadU(du16, texels));
+    const VU hi = hn::BitCast(du32, hn::LoadU(du16, texels + 2 * N));
+    const VU xy = hn::ConcatEven(du32, hi, lo);
+    const VU zw = hn::ConcatOdd(du32, hi, lo);
+    const VU low = hn::Set(du32, 0xFFFFu);
+    x = hn::And(xy, low), y = hn::ShiftRight<16>(xy), z = hn::And(zw, low), w = hn::ShiftRight<16>(zw);
+#endif
+}
+
+// Converts N texels into four channel planes at `at`.
+template <class DF>
+HWY_INLINE void ConvertTexels(DF df, const uint16_t* HWY_RESTRICT texels, float* const* planes, size_t at) {
+    hn::Vec<hn::RebindToUnsigned<DF>> x, y, z, w;
+    LoadTexelChannels(df, texels, x, y, z, w);
+    hn::StoreU(ReadUnormWideVec(df, x), df, planes[0] + at);
+    hn::StoreU(ReadUnormWideVec(df, y), df, planes[1] + at);
+    hn::StoreU(ReadUnormWideVec(df, z), df, planes[2] + at);
+    hn::StoreU(ReadUnormWideVec(df, w), df, planes[3] + at);
+}
+
 // Input rows as four float planes (x, y, z, w) over a run of columns from `first`: column
 // first + i of a plane lies at plane[i] for -1 <= i < columns; columns outside the row hold its
 // edge texel, as clamped reads give. Rows are converted on first use and kept while fewer than
 // `capacity` rows lie between the lowest and the highest one in use, so rows within such a span
-// are all available at once and a band converts each input row about once.
+// are all available at once and a band converts each input row about once. A kernel may keep
+// `derivedPlanes` more planes per row (4, 5, ...), filled from the converted ones once per
+// conversion.
 class PlanarRowCache {
 public:
-    PlanarRowCache(const gfx::TextureView& input, int first, int columns, int capacity)
+    PlanarRowCache(const gfx::TextureView& input, int first, int columns, int capacity, int derivedPlanes = 0)
         : input_(input),
           first_(first),
           columns_(std::max(columns, 1)),
           capacity_(std::max(capacity, 1)),
+          planeCount_(static_cast<size_t>(4 + std::max(derivedPlanes, 0))),
           planeStride_(static_cast<size_t>(kLeadColumns + columns_ + kAlignColumns - 1) / kAlignColumns *
                        kAlignColumns),
-          storage_(sizeof(float) * planeStride_ * 4 * static_cast<size_t>(capacity_)),
+          storage_(sizeof(float) * planeStride_ * planeCount_ * static_cast<size_t>(capacity_)),
           tags_(static_cast<size_t>(capacity_), -1) {}
 
     size_t PlaneStride() const { return planeStride_; }
 
     // The x plane of input row `row` (0 <= row < input height); plane c follows at
-    // c * PlaneStride().
+    // c * PlaneStride(). Column 0 of every plane is aligned for vector loads.
     const float* Row(int row) {
+        return Row(row, [](float*) {});
+    }
+
+    // As above; `derive(planes)` fills the derived planes right after the row is converted.
+    template <class Derive>
+    const float* Row(int row, const Derive& derive) {
         const size_t slot = static_cast<size_t>(row % capacity_);
-        float* planes = storage_.As<float>() + slot * 4 * planeStride_;
+        float* planes = storage_.As<float>() + slot * planeCount_ * planeStride_;
         if (tags_[slot] != row) {
             Convert(input_.Row16(row), planes + kLeadColumns);
+            derive(planes + kLeadColumns);
             tags_[slot] = row;
         }
         return planes + kLeadColumns;
@@ -63,31 +110,34 @@ private:
 
     void Convert(const uint16_t* HWY_RESTRICT texels, float* HWY_RESTRICT start) const {
         const hn::ScalableTag<float> df;
-        const hn::Rebind<uint16_t, decltype(df)> du16;
         const int N = static_cast<int>(hn::Lanes(df));
         const int last = input_.width - 1;
         float* planes[4] = {start, start + planeStride_, start + 2 * planeStride_, start + 3 * planeStride_};
-        const auto scalar = [&](int i) {
-            const uint16_t* t = texels + 4 * std::clamp(first_ + i, 0, last);
-            for (int c = 0; c < 4; ++c) planes[c][i] = gfx::ReadUnorm(t[c]);
+        // Columns past either edge repeat the edge texel, converted once.
+        const auto repeat = [&](int texel, int from, int to) {
+            const uint16_t* t = texels + 4 * texel;
+            for (int c = 0; c < 4; ++c) std::fill(planes[c] + from, planes[c] + to, gfx::ReadUnorm(t[c]));
         };
         int i = -1;
-        for (; i < columns_ && first_ + i < 0; ++i) scalar(i);
-        for (; i + N <= columns_ && first_ + i + N <= input_.width; i += N) {
-            hn::Vec<decltype(du16)> a, b, c, d;
-            hn::LoadInterleaved4(du16, texels + 4 * (first_ + i), a, b, c, d);
-            hn::StoreU(ReadUnormVec(df, a), df, planes[0] + i);
-            hn::StoreU(ReadUnormVec(df, b), df, planes[1] + i);
-            hn::StoreU(ReadUnormVec(df, c), df, planes[2] + i);
-            hn::StoreU(ReadUnormVec(df, d), df, planes[3] + i);
+        const int before = std::min(columns_, -first_);  // columns left of the row
+        if (i < before) {
+            repeat(0, i, before);
+            i = before;
         }
-        for (; i < columns_; ++i) scalar(i);
+        for (; i + N <= columns_ && first_ + i + N <= input_.width; i += N) {
+            ConvertTexels(df, texels + 4 * (first_ + i), planes, static_cast<size_t>(i));
+        }
+        for (; i < columns_ && first_ + i <= last; ++i) {
+            for (int c = 0; c < 4; ++c) planes[c][i] = gfx::ReadUnorm(texels[4 * (first_ + i) + c]);
+        }
+        if (i < columns_) repeat(last, i, columns_);
     }
 
     gfx::TextureView input_;
     int first_;
     int columns_;
     int capacity_;
+    size_t planeCount_;
     size_t planeStride_;
     ScratchBlock storage_;
     std::vector<int> tags_;
@@ -128,20 +178,12 @@ private:
 
     void Convert() {
         const hn::ScalableTag<float> df;
-        const hn::Rebind<uint16_t, decltype(df)> du16;
         const size_t N = hn::Lanes(df);
         const uint16_t* HWY_RESTRICT in = packed_.As<uint16_t>();
         float* const first = planes_.As<float>();
         float* planes[4] = {first, first + planeStride_, first + 2 * planeStride_, first + 3 * planeStride_};
         size_t i = 0;
-        for (; i + N <= texels_; i += N) {
-            hn::Vec<decltype(du16)> a, b, c, d;
-            hn::LoadInterleaved4(du16, in + 4 * i, a, b, c, d);
-            hn::Store(ReadUnormVec(df, a), df, planes[0] + i);
-            hn::Store(ReadUnormVec(df, b), df, planes[1] + i);
-            hn::Store(ReadUnormVec(df, c), df, planes[2] + i);
-            hn::Store(ReadUnormVec(df, d), df, planes[3] + i);
-        }
+        for (; i + N <= texels_; i += N) ConvertTexels(df, in + 4 * i, planes, i);
         for (; i < texels_; ++i) {
             for (int c = 0; c < 4; ++c) planes[c][i] = gfx::ReadUnorm(in[4 * i + c]);
         }

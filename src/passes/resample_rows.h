@@ -14,7 +14,7 @@ struct ResampleJob {
     gfx::TargetView target;
     int width = 0;  // drawn rectangle
     int height = 0;
-    int cachedRows = 0;   // input rows a band of a vertical pass keeps converted to float
+    int cachedRows = 0;   // input rows a band keeps converted to float
     int columnChunk = 0;  // columns a vertical band converts at once
 };
 

@@ -1,18 +1,20 @@
 // Row kernels of the enlargement programs. The plan (resample_plan.h) fixes, per output column
 // (upscale_h) or row (upscale_v), the six input texels, their weights and sum, and the range
-// window; the kernels apply it one lane per output pixel, keeping the programs' order of every
-// product, sum and division.
+// window; the kernels apply it one lane per output pixel along the row, keeping the programs'
+// order of every product, sum and division.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "passes/upscale.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
 
 #include <algorithm>
-#include <vector>
 
 #include "passes/resample_rows-inl.h"
 #include "passes/resample_rows.h"
+#include "passes/scratch_memory.h"
 #include "passes/upscale.h"
+#include "passes/upscale_lanes.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace qv::passes::HWY_NAMESPACE {
@@ -20,97 +22,184 @@ namespace {
 
 constexpr int kTaps = 6;
 constexpr int kWindow = 3;
+// Range planes a vertical band derives from each converted row, after its four channels.
+constexpr int kRangeLo = 4;
+constexpr int kRangeHi = 5;
 
-// upscale_h: lanes are output rows. A group of rows is laid side by side with the row above
-// and the row below it (lanes 0 and N + 1), so a tap is one vector load and the range
-// window's rows y-1, y, y+1 are the loads one lane to either side.
-void UpscaleHBand(const ResampleJob& job, int y0, int y1) {
+int FloatLanes() { return static_cast<int>(hn::Lanes(hn::ScalableTag<float>())); }
+
+// Weighted sum of the six taps of one channel. It starts from the first product rather than
+// from 0: the two differ only in the sign of a zero sum, which the store makes 0 either way.
+template <class DF, class V, class Tap>
+HWY_INLINE V WeighTaps(DF /*df*/, const V* w, const Tap& tap) {
+    V sum = hn::Mul(w[0], tap(0));
+    for (int k = 1; k < kTaps; ++k) sum = hn::Add(sum, hn::Mul(w[k], tap(k)));
+    return sum;
+}
+
+// Prefetches of an input row that a band converts soon, a vector of texels at a time.
+class RowAhead {
+public:
+    RowAhead(const gfx::TextureView& input, int row, int lanes)
+        : texels_(input.Row16(row)), width_(input.width), lanes_(lanes) {}
+
+    // Texels first .. first + lanes - 1 (those within the row).
+    void Fetch(int first) const {
+        constexpr int kTexelsPerLine = 64 / (4 * sizeof(uint16_t));
+        const int end = std::min(first + lanes_, width_);
+        for (int t = first; t < end; t += kTexelsPerLine) hwy::Prefetch(texels_ + 4 * t);
+    }
+
+private:
+    const uint16_t* texels_;
+    int width_;
+    int lanes_;
+};
+
+// upscale_h: lanes are output columns of one row. Each output row converts its input row (and
+// the rows above and below, for the range window) once, with the row's edge texels repeated past
+// both ends; the luma range of every input column over the three rows, and then over its two
+// neighbours, is formed once per row. A regular group of columns then reads each tap and its
+// range with one load and one lane permutation (upscale_lanes.h); other groups gather.
+void UpscaleHBand(const ResampleJob& job, const LaneGroups& groups, int y0, int y1) {
     const hn::ScalableTag<float> df;
+    const hn::RebindToSigned<decltype(df)> di;
+    using V = hn::Vec<decltype(df)>;
     const int N = static_cast<int>(hn::Lanes(df));
-    const int lanes = N + 2;
     const ResamplePlan& plan = *job.plan;
-    ColumnMajorRows block(job.input, lanes);
-    const size_t ps = block.PlaneStride();
-    const float* planes[4] = {block.Planes(), block.Planes() + ps, block.Planes() + 2 * ps, block.Planes() + 3 * ps};
-    std::vector<int> rows(static_cast<size_t>(lanes));
+    HWY_DASSERT(groups.lanes == N);  // both dispatched to the same target
+    const int inputWidth = job.input.width;
+    const int padAfter = LaneRowPadAfter(N);
+    PlanarRowCache cache(job.input, -kLaneRowPadBefore, kLaneRowPadBefore + inputWidth + padAfter, job.cachedRows);
+    const size_t ps = cache.PlaneStride();
 
-    for (int g = y0; g < y1; g += N) {
-        for (int l = 0; l < lanes; ++l) {
-            rows[static_cast<size_t>(l)] = TexelIndex(static_cast<float>(g + l - 1), job.rows);
+    // Luma ranges: per column over the window's three rows on [-1, width + 2N - 1), then also
+    // over each column's neighbours on [0, width + N - 1), where a group's window load (centre
+    // column <= width - 1, N lanes) stays. Forming the first a vector at a time reads converted
+    // columns up to width + 3N - 3, within the row's padding.
+    constexpr size_t kLead = 16;
+    const size_t rangeStride = (kLead + static_cast<size_t>(inputWidth + 3 * N) + 15) / 16 * 16;
+    ScratchBlock rangeBlock(sizeof(float) * 4 * rangeStride);
+    float* const columnLo = rangeBlock.As<float>() + kLead;
+    float* const columnHi = columnLo + rangeStride;
+    float* const windowLo = columnLo + 2 * rangeStride;
+    float* const windowHi = columnLo + 3 * rangeStride;
+    const int columnEnd = inputWidth + 2 * N - 1;
+    const int windowEnd = inputWidth + N - 1;
+
+    for (int y = y0; y < y1; ++y) {
+        const float* above = cache.Row(TexelIndex(static_cast<float>(y - 1), job.rows)) + kLaneRowPadBefore;
+        const float* below = cache.Row(TexelIndex(static_cast<float>(y + 1), job.rows)) + kLaneRowPadBefore;
+        const float* row = cache.Row(TexelIndex(static_cast<float>(y), job.rows)) + kLaneRowPadBefore;
+        for (int i = -1; i < columnEnd; i += N) {
+            const V a = hn::LoadU(df, above + i), b = hn::LoadU(df, row + i), c = hn::LoadU(df, below + i);
+            hn::StoreU(hn::Min(hn::Min(a, b), c), df, columnLo + i);
+            hn::StoreU(hn::Max(hn::Max(a, b), c), df, columnHi + i);
         }
-        block.Load(rows.data());
-        const size_t valid = static_cast<size_t>(std::min(N, y1 - g));
-        for (int x = 0; x < job.width; ++x) {
-            auto A0 = hn::Zero(df), A1 = hn::Zero(df), A2 = hn::Zero(df), A3 = hn::Zero(df);
-            for (int k = 0; k < kTaps; ++k) {
-                const size_t at = static_cast<size_t>(plan.TapIndex(k)[x]) * lanes + 1;
-                const auto w = hn::Set(df, plan.TapWeight(k)[x]);
-                A0 = hn::Add(A0, hn::Mul(w, hn::LoadU(df, planes[0] + at)));
-                A1 = hn::Add(A1, hn::Mul(w, hn::LoadU(df, planes[1] + at)));
-                A2 = hn::Add(A2, hn::Mul(w, hn::LoadU(df, planes[2] + at)));
-                A3 = hn::Add(A3, hn::Mul(w, hn::LoadU(df, planes[3] + at)));
-            }
-            const auto sum = hn::Set(df, plan.weightSum[static_cast<size_t>(x)]);
-            auto lo = hn::LoadU(df, planes[0] + static_cast<size_t>(plan.WindowIndex(0)[x]) * lanes);
-            auto hi = lo;
-            for (int k = 0; k < kWindow; ++k) {
-                const float* column = planes[0] + static_cast<size_t>(plan.WindowIndex(k)[x]) * lanes;
-                for (int dy = 0; dy < 3; ++dy) {
-                    const auto v = hn::LoadU(df, column + dy);
-                    lo = hn::Min(lo, v);
-                    hi = hn::Max(hi, v);
+        for (int i = 0; i < windowEnd; i += N) {
+            hn::StoreU(hn::Min(hn::Min(hn::LoadU(df, columnLo + i - 1), hn::LoadU(df, columnLo + i)),
+                               hn::LoadU(df, columnLo + i + 1)),
+                       df, windowLo + i);
+            hn::StoreU(hn::Max(hn::Max(hn::LoadU(df, columnHi + i - 1), hn::LoadU(df, columnHi + i)),
+                               hn::LoadU(df, columnHi + i + 1)),
+                       df, windowHi + i);
+        }
+
+        // The input row that the next output row converts is fetched meanwhile, a group's share
+        // (a vector of texels; the row is shorter than the output) at a time.
+        const RowAhead ahead(job.input, TexelIndex(static_cast<float>(y + 2), job.rows), N);
+        uint16_t* out = job.target.Row(y);
+        for (int g = 0; g < groups.groups; ++g) {
+            const int x0 = g * N;
+            ahead.Fetch(x0);
+            V w[kTaps];
+            for (int k = 0; k < kTaps; ++k) w[k] = hn::LoadU(df, plan.TapWeight(k) + x0);
+            V A[4], lo, hi;
+            if (groups.regular[static_cast<size_t>(g)]) {
+                const auto lanes = hn::IndicesFromVec(df, hn::LoadU(di, groups.tapLane.data() + x0));
+                const float* first = row + groups.tapStart[static_cast<size_t>(g)];
+                for (int c = 0; c < 4; ++c) {
+                    const float* p = first + static_cast<size_t>(c) * ps;
+                    A[c] = WeighTaps(df, w, [&](int k) { return hn::TableLookupLanes(hn::LoadU(df, p + k), lanes); });
+                }
+                const auto centre = hn::IndicesFromVec(df, hn::LoadU(di, groups.windowLane.data() + x0));
+                const size_t at = static_cast<size_t>(groups.windowStart[static_cast<size_t>(g)]);
+                lo = hn::TableLookupLanes(hn::LoadU(df, windowLo + at), centre);
+                hi = hn::TableLookupLanes(hn::LoadU(df, windowHi + at), centre);
+            } else {
+                for (int c = 0; c < 4; ++c) {
+                    const float* p = row + static_cast<size_t>(c) * ps;
+                    A[c] = WeighTaps(df, w, [&](int k) {
+                        return hn::GatherIndex(df, p, hn::LoadU(di, plan.TapIndex(k) + x0));
+                    });
+                }
+                const auto at0 = hn::LoadU(di, plan.WindowIndex(0) + x0);
+                lo = hn::GatherIndex(df, columnLo, at0);
+                hi = hn::GatherIndex(df, columnHi, at0);
+                for (int k = 1; k < kWindow; ++k) {
+                    const auto at = hn::LoadU(di, plan.WindowIndex(k) + x0);
+                    lo = hn::Min(lo, hn::GatherIndex(df, columnLo, at));
+                    hi = hn::Max(hi, hn::GatherIndex(df, columnHi, at));
                 }
             }
-            const auto luma = hn::Min(hi, hn::Max(hn::Div(A0, sum), lo));
-            StoreTexelColumn(df, luma, hn::Div(A1, sum), hn::Div(A2, sum), hn::Div(A3, sum), job.target, g, x, valid);
+            const V sum = hn::LoadU(df, plan.weightSum.data() + x0);
+            const V luma = hn::Min(hi, hn::Max(hn::Div(A[0], sum), lo));
+            StoreTexels(df, luma, hn::Div(A[1], sum), hn::Div(A[2], sum), hn::Div(A[3], sum), out + 4 * x0,
+                        static_cast<size_t>(std::min(N, job.width - x0)));
         }
     }
 }
 
-// upscale_v: the six input rows are weighed down the column; the range window is rows
-// m-1 .. m+1 and columns x-1 .. x+1, the columns read as neighbouring lanes.
+// upscale_v: lanes are output columns of one row; the six input rows are weighed down the
+// column. Each converted input row also keeps the luma range of every column and its two
+// neighbours, so the window's range is that of its three rows.
 void UpscaleVBand(const ResampleJob& job, int y0, int y1) {
     const hn::ScalableTag<float> df;
-    const size_t N = hn::Lanes(df);
+    using V = hn::Vec<decltype(df)>;
+    const int N = static_cast<int>(hn::Lanes(df));
     const ResamplePlan& plan = *job.plan;
-    const int vectorColumns = static_cast<int>((static_cast<size_t>(job.width) + N - 1) / N * N);
-    PlanarRowCache cache(job.input, 0, vectorColumns + 1, job.cachedRows);
+    const int vectorColumns = (job.width + N - 1) / N * N;
+    PlanarRowCache cache(job.input, 0, vectorColumns + 1, job.cachedRows, 2);
     const size_t ps = cache.PlaneStride();
+    const auto range = [&](float* planes) {
+        for (int i = 0; i < vectorColumns; i += N) {
+            const V l = hn::LoadU(df, planes + i - 1), c = hn::Load(df, planes + i), r = hn::LoadU(df, planes + i + 1);
+            hn::Store(hn::Min(hn::Min(l, c), r), df, planes + kRangeLo * ps + i);
+            hn::Store(hn::Max(hn::Max(l, c), r), df, planes + kRangeHi * ps + i);
+        }
+    };
+    const size_t hiPlane = (kRangeHi - kRangeLo) * ps;
 
     for (int y = y0; y < y1; ++y) {
-        // Every row this output row reads lies within six consecutive input rows, fewer than the
-        // cache holds, so fetching one does not evict another.
+        // The rows this output row reads span fewer rows than the cache holds, so fetching one
+        // does not evict another.
         const float* tap[kTaps];
-        hn::Vec<decltype(df)> w[kTaps];
+        V w[kTaps];
         for (int k = 0; k < kTaps; ++k) {
-            tap[k] = cache.Row(plan.TapIndex(k)[y]);
+            tap[k] = cache.Row(plan.TapIndex(k)[y], range);
             w[k] = hn::Set(df, plan.TapWeight(k)[y]);
         }
         const float* window[kWindow];
-        for (int k = 0; k < kWindow; ++k) window[k] = cache.Row(plan.WindowIndex(k)[y]);
-        const auto sum = hn::Set(df, plan.weightSum[static_cast<size_t>(y)]);
+        for (int k = 0; k < kWindow; ++k) window[k] = cache.Row(plan.WindowIndex(k)[y], range) + kRangeLo * ps;
+        const V sum = hn::Set(df, plan.weightSum[static_cast<size_t>(y)]);
+        // The next input row the band converts is fetched meanwhile.
+        const RowAhead ahead(job.input, std::min(plan.TapIndex(kTaps - 1)[y] + 1, job.input.height - 1), N);
         uint16_t* out = job.target.Row(y);
-        for (int x = 0; x < job.width; x += static_cast<int>(N)) {
-            auto A0 = hn::Zero(df), A1 = hn::Zero(df), A2 = hn::Zero(df), A3 = hn::Zero(df);
-            for (int k = 0; k < kTaps; ++k) {
-                const float* p = tap[k] + x;
-                A0 = hn::Add(A0, hn::Mul(w[k], hn::LoadU(df, p)));
-                A1 = hn::Add(A1, hn::Mul(w[k], hn::LoadU(df, p + ps)));
-                A2 = hn::Add(A2, hn::Mul(w[k], hn::LoadU(df, p + 2 * ps)));
-                A3 = hn::Add(A3, hn::Mul(w[k], hn::LoadU(df, p + 3 * ps)));
+        for (int x = 0; x < job.width; x += N) {
+            ahead.Fetch(x);
+            const size_t at = static_cast<size_t>(x);
+            V A[4];
+            for (size_t c = 0; c < 4; ++c) {
+                A[c] = WeighTaps(df, w, [&](int k) { return hn::Load(df, tap[k] + c * ps + at); });
             }
-            auto lo = hn::LoadU(df, window[0] + x - 1);
-            auto hi = lo;
-            for (int k = 0; k < kWindow; ++k) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const auto v = hn::LoadU(df, window[k] + x + dx);
-                    lo = hn::Min(lo, v);
-                    hi = hn::Max(hi, v);
-                }
-            }
-            const auto luma = hn::Min(hi, hn::Max(hn::Div(A0, sum), lo));
-            StoreTexels(df, luma, hn::Div(A1, sum), hn::Div(A2, sum), hn::Div(A3, sum), out + 4 * x,
-                        std::min(N, static_cast<size_t>(job.width - x)));
+            const V lo = hn::Min(hn::Min(hn::Load(df, window[0] + at), hn::Load(df, window[1] + at)),
+                                 hn::Load(df, window[2] + at));
+            const V hi = hn::Max(hn::Max(hn::Load(df, window[0] + hiPlane + at),
+                                         hn::Load(df, window[1] + hiPlane + at)),
+                                 hn::Load(df, window[2] + hiPlane + at));
+            const V luma = hn::Min(hi, hn::Max(hn::Div(A[0], sum), lo));
+            StoreTexels(df, luma, hn::Div(A[1], sum), hn::Div(A[2], sum), hn::Div(A[3], sum), out + 4 * x,
+                        static_cast<size_t>(std::min(N, job.width - x)));
         }
     }
 }
@@ -125,17 +214,28 @@ HWY_AFTER_NAMESPACE();
 
 namespace qv::passes {
 
+HWY_EXPORT(FloatLanes);
 HWY_EXPORT(UpscaleHBand);
 HWY_EXPORT(UpscaleVBand);
 
 namespace {
 
-// Horizontal bands run in groups of as many rows as a vector has lanes.
 constexpr int kHorizontalGrain = 32;
 constexpr int kVerticalGrain = 32;
-// Rows a band of the vertical pass keeps converted: an output row's six taps (its range rows
-// lie among them) with room for the next output row's.
+// Rows a band of the vertical pass keeps converted, at least: an output row's six taps (its
+// range rows lie among them) with room for the next output row's.
 constexpr int kVerticalCachedRows = 8;
+
+// Input rows a horizontal band keeps converted: those of an output row's range window (rows
+// y-1, y, y+1 as the reads land on them), with room for the next output row's.
+int HorizontalCachedRows(const ImageAxis& rows, int height) {
+    int span = 1;
+    for (int y = 0; y < height; ++y) {
+        span = std::max(span, TexelIndex(static_cast<float>(y + 1), rows) -
+                                  TexelIndex(static_cast<float>(y - 1), rows) + 1);
+    }
+    return span + 1;
+}
 
 }  // namespace
 
@@ -147,10 +247,12 @@ void UpscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     const effect::Float2 inv = scale.srcTexSizeInverse;
     const ResamplePlan plan = PlanEnlargement(table, Axis::Horizontal, scale.hscaleInverse,
                                               ImageAxis{image.texture.width, inv.x}, ctx.width);
+    const LaneGroups groups = GroupEnlargementLanes(plan, HWY_DYNAMIC_DISPATCH(FloatLanes)(), image.texture.width);
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     job.rows = ImageAxis{image.texture.height, inv.y};
+    job.cachedRows = HorizontalCachedRows(job.rows, ctx.height);
     scheduler.Run(ctx.height, kHorizontalGrain,
-                  [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleHBand)(job, y0, y1); });
+                  [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleHBand)(job, groups, y0, y1); });
 }
 
 void UpscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
@@ -162,7 +264,8 @@ void UpscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     const ResamplePlan plan = PlanEnlargement(table, Axis::Vertical, scale.vscaleInverse,
                                               ImageAxis{image.texture.height, inv.y}, ctx.height);
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
-    job.cachedRows = kVerticalCachedRows;
+    // Reads that skip rows (texel reciprocals that do not match the image) spread further.
+    job.cachedRows = std::max(kVerticalCachedRows, plan.Span() + 2);
     scheduler.Run(ctx.height, kVerticalGrain,
                   [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleVBand)(job, y0, y1); });
 }

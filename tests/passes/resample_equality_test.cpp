@@ -1,8 +1,8 @@
 // The optimised resampling programs against the reference, bit for bit: enlargements by 1.001,
 // 1.5, 2, 3 and 7.3 and reductions by the same ratios and by 50 and 60, in each direction, on
-// random and real images of odd sizes and one texel high or wide, on every SIMD target, with
-// one worker, with bands in shuffled order and with a pool of workers; the guard bands around
-// every output stay untouched.
+// random and real images of odd sizes and one texel high or wide, and enlargements whose reads
+// skip or repeat texels, on every SIMD target, with one worker, with bands in shuffled order
+// and with a pool of workers; the guard bands around every output stay untouched.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,8 +54,7 @@ Image SampleContent(const Case& c, int offset) {
                                 : Image::FromSample(c.across, c.length, offset, offset / 2);
 }
 
-void ExpectOptimisedMatches(const Case& c, const Image& in, const char* content, WorkerPool& pool) {
-    const PassSetup setup = SetupFor(c.pass, in, c.size);
+void ExpectOptimisedMatches(const Case& c, const PassSetup& setup, const char* content, WorkerPool& pool) {
     const Image reference = RunReference(ProgramOf(c.pass), setup);
     ASSERT_TRUE(reference.GuardsIntact()) << Describe(c, content);
     ForEachSimdTarget([&](const std::string& target) {
@@ -74,6 +73,10 @@ void ExpectOptimisedMatches(const Case& c, const Image& in, const char* content,
             EXPECT_TRUE(optimised.GuardsIntact()) << Describe(c, content) << " on " << target << ", " << name;
         }
     });
+}
+
+void ExpectOptimisedMatches(const Case& c, const Image& in, const char* content, WorkerPool& pool) {
+    ExpectOptimisedMatches(c, SetupFor(c.pass, in, c.size), content, pool);
 }
 
 TEST(ResampleOptimised, MatchesReferenceOnRandomImages) {
@@ -104,6 +107,27 @@ TEST(ResampleOptimised, MatchesReferenceForEveryExtentUpTo40) {
             ExpectOptimisedMatches(along, RandomContent(along, seed++), "random", pool);
             ExpectOptimisedMatches(across, RandomContent(across, seed++), "random", pool);
         }
+    }
+}
+
+// Texel reciprocals in the scale block that do not match the image: reads along the pass (and,
+// for the horizontal pass, the range window's rows across it) skip or repeat texels, so the
+// taps of neighbouring outputs are no longer runs of consecutive texels.
+TEST(ResampleOptimised, MatchesReferenceWhenReadsSkipOrRepeatTexels) {
+    WorkerPool pool(2);
+    const Case widen{Pass::UpscaleH, 37, 70, 9};
+    const Case heighten{Pass::UpscaleV, 37, 70, 9};
+    uint32_t seed = 500;
+    for (const float stretch : {0.7f, 1.8f}) {
+        const Image wideIn = RandomContent(widen, seed++);
+        PassSetup wide = SetupFor(widen.pass, wideIn, widen.size);
+        wide.scale.srcTexSizeInverse = {stretch / 37.0f, stretch / 9.0f};
+        ExpectOptimisedMatches(widen, wide, stretch < 1.0f ? "repeating reads" : "skipping reads", pool);
+
+        const Image highIn = RandomContent(heighten, seed++);
+        PassSetup high = SetupFor(heighten.pass, highIn, heighten.size);
+        high.scale.tmpTexSizeInverse.y = stretch / 37.0f;
+        ExpectOptimisedMatches(heighten, high, stretch < 1.0f ? "repeating reads" : "skipping reads", pool);
     }
 }
 
