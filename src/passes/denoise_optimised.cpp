@@ -7,9 +7,17 @@
 // has D_-o(p) = D_o(p - o), summed in the same order; its weight is therefore the weight of o
 // taken at p - o. So the twelve offsets o with j > 0, or j = 0 and i > 0, are computed once per
 // position and serve all 24 off-centre candidates. The centre candidate's distance is exactly 0.
+// The nine block weights take three values (corners, edges, centre), so each row of Q_o is
+// multiplied by each of them once, into rows of products: the very terms w(a, b) * Q_o that the
+// reference forms one by one. A row of Q_o takes part in three rows' distances, as their row
+// b = -1, 0 and 1, so each offset keeps two running rows of partial sums: H, the sum of a row's
+// b = -1 terms, and M, H plus the next row's b = 0 terms. Each new row of products turns M into
+// the distances of the row above it, H into the next M, and starts the next H: every distance
+// is still its nine terms added one by one in their order, b outer and a inner.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #undef HWY_TARGET_INCLUDE
@@ -30,33 +38,48 @@
 #define QV_PASSES_DENOISE_OPTIMISED_SHARED_
 namespace qv::passes::denoise_detail {
 
-// A band is processed in column tiles of at most kTileWidth columns: the rows a tile keeps stay
-// in the core's own caches, and every row buffer has the same compile-time stride, so the output
-// loop addresses all its rows from a few bases. Row buffers hold columns -kOrigin ..
-// kTileWidth + kOrigin - 1 of the tile; a tile's width is rounded up to kAlign, a multiple of
-// every target's float lane count, so each stage below covers its column range in whole vectors.
-inline constexpr int kTileWidth = 1024;
-inline constexpr int kOrigin = 32;
+// A band is processed in column tiles of at most kTileWidth columns. A frame of any width the
+// filter takes is one tile: whole rows stream from memory best, and what a block of rows keeps
+// of one offset at a time fits the core's own caches even so. Every row buffer has the same
+// compile-time stride, so the output loop addresses all its rows from a few bases. Row buffers
+// hold columns -kOrigin .. kTileWidth + kOrigin - 1 of the tile; a tile's width is rounded up
+// to kAlign, a multiple of every target's float lane count, so each stage below covers its
+// column range in whole vectors.
+inline constexpr int kTileWidth = 2048;
+inline constexpr int kOrigin = 48;
 inline constexpr int kAlign = 16;
 inline constexpr size_t kStride = kTileWidth + 2 * kOrigin;
 static_assert(kTileWidth % kAlign == 0, "tiles hold whole vectors");
-// Column ranges past [0, paddedWidth) per stage: weights are needed 2 columns out (candidate
-// offsets), squared differences one further (block), luma two further again (offsets).
-inline constexpr int kWeightMargin = 8;
-inline constexpr int kSquaredMargin = 16;
+// Column ranges past [0, paddedWidth) per stage, whole vectors of the widest target, so that
+// the rows of weights and partial sums are read and written at whole vectors: weights are
+// needed 2 columns out (candidate offsets), products one further (block), luma two further
+// again (offsets).
+inline constexpr int kWeightMargin = kAlign;
+inline constexpr int kSquaredMargin = 2 * kAlign;
 static_assert(kSquaredMargin + kDenoiseSearchRadius <= kOrigin, "luma reads stay inside the row buffer");
 
 // A tile is streamed in blocks of rows: each offset's weights are computed for the whole block
-// while that offset's rows of squared differences stay in the nearest cache, then the block's
-// rows are output. Rings hold what a block uses: luma rows rb - 2 .. re + 2 and weight rows
-// rb - 2 .. re - 1 for a block of rows rb .. re - 1, and each offset's squared-difference rows
-// r - 1 .. r + 1.
+// while the block's luma and that offset's partial sums stay in the nearest cache, then the
+// block's rows are output. Rings hold what a block uses: luma rows rb - 2 .. re + 2 and weight
+// rows rb - 2 .. re - 1 for a block of rows rb .. re - 1.
 inline constexpr int kBlockRows = 6;
 inline constexpr int kLumaRing = 16;
 inline constexpr int kWeightRing = 8;
-inline constexpr int kRing = 4;
 static_assert(kBlockRows + 2 * kDenoiseSearchRadius + 1 <= kLumaRing && kBlockRows + kDenoiseSearchRadius <= kWeightRing,
               "a block's rows fit the rings");
+
+// The three products of a squared difference: by the corner, the edge and the centre weight.
+inline constexpr int kProducts = 3;
+inline constexpr float kProductWeight[kProducts] = {kDenoiseBlockWeights[0][0], kDenoiseBlockWeights[0][1],
+                                                    kDenoiseBlockWeights[1][1]};
+constexpr int ProductIndex(int a, int b) { return (a == 0 ? 1 : 0) + (b == 0 ? 1 : 0); }
+constexpr bool BlockWeightsAreProducts() {
+    for (int b = -1; b <= 1; ++b)
+        for (int a = -1; a <= 1; ++a)
+            if (kDenoiseBlockWeights[b + 1][a + 1] != kProductWeight[ProductIndex(a, b)]) return false;
+    return true;
+}
+static_assert(BlockWeightsAreProducts(), "the block weights are symmetric: corners, edges and centre");
 
 // Vectors of output pixels summed side by side: a pixel's sums are chains of 25 dependent
 // additions, and two independent chains overlap their latencies.
@@ -115,9 +138,11 @@ using namespace denoise_detail;
 
 namespace {
 
-// One thread's scratch, kept between bands and draws so a band allocates nothing.
+// One thread's scratch, kept between bands and draws so a band allocates nothing. The rows of
+// products serve the targets that pass products through memory.
 struct BandScratch {
-    static constexpr size_t kFloats = kStride * (kLumaRing + kHalfOffsets * kRing + kHalfOffsets * kWeightRing);
+    static constexpr size_t kFloats =
+        kStride * (kLumaRing + kProducts + 2 * kHalfOffsets + kHalfOffsets * kWeightRing);
     static constexpr size_t kStores = 2 * static_cast<size_t>(kTileWidth);
     hwy::AlignedFreeUniquePtr<float[]> floats = hwy::AllocateAligned<float>(kFloats);
     hwy::AlignedFreeUniquePtr<uint16_t[]> stores = hwy::AllocateAligned<uint16_t>(kStores);
@@ -131,8 +156,9 @@ public:
     void Run(int y0, int y1) {
         thread_local BandScratch scratch;
         luma_ = scratch.floats.get();
-        squared_ = luma_ + kStride * kLumaRing;
-        weights_ = squared_ + kStride * kHalfOffsets * kRing;
+        products_ = luma_ + kStride * kLumaRing;
+        sums_ = products_ + kStride * kProducts;
+        weights_ = sums_ + kStride * 2 * kHalfOffsets;
         outLuma_ = scratch.stores.get();
         outRemoved_ = outLuma_ + kTileWidth;
 
@@ -149,19 +175,17 @@ private:
         paddedWidth_ = (x1 - x0 + kAlign - 1) / kAlign * kAlign;
         int lumaEnd = y0 - kDenoiseBorder;  // the next luma row to fill
         for (; lumaEnd <= y0; ++lumaEnd) FillLuma(lumaEnd);
+        // Weights from row y0 - 2 on (the first pixels' mirrored candidates read them): their
+        // distances start with rows y0 - 3 and y0 - 2.
         for (int k = 0; k < kHalfOffsets; ++k) {
-            SquaredRow(k, y0 - kDenoiseBorder);
-            SquaredRow(k, y0 - kDenoiseBorder + 1);
+            AddRow<kFirstRow>(k, y0 - kDenoiseBorder);
+            AddRow<kSecondRow>(k, y0 - kDenoiseBorder + 1);
         }
-        // Weights from row y0 - 2 on: the first pixels' mirrored candidates read them.
         for (int rb = y0 - kDenoiseSearchRadius; rb < y1;) {
             const int re = std::min(rb + kBlockRows, y1);
             for (; lumaEnd <= re + kDenoiseSearchRadius; ++lumaEnd) FillLuma(lumaEnd);
             for (int k = 0; k < kHalfOffsets; ++k) {
-                for (int r = rb; r < re; ++r) {
-                    SquaredRow(k, r + 1);
-                    WeightRow(k, r);
-                }
+                for (int r = rb; r < re; ++r) AddRow<kLaterRow>(k, r + 1);
             }
             for (int y = std::max(rb, y0); y < re; ++y) OutputRow(y);
             rb = re;
@@ -169,9 +193,10 @@ private:
     }
 
     float* LumaRow(int q) const { return luma_ + kStride * static_cast<size_t>(q & (kLumaRing - 1)) + kOrigin; }
-    float* SquaredRowPtr(int k, int q) const {
-        return squared_ + kStride * static_cast<size_t>(k * kRing + (q & (kRing - 1))) + kOrigin;
-    }
+    // The latest row of products by weight p.
+    float* ProductRow(int p) const { return products_ + kStride * static_cast<size_t>(p) + kOrigin; }
+    // Offset k's running partial sums: H (s = 0) and M (s = 1).
+    float* SumRow(int k, int s) const { return sums_ + kStride * static_cast<size_t>(2 * k + s) + kOrigin; }
     // Offset k's weight row q is WeightRows(q) + k * kWeightOffsetStride.
     static constexpr size_t kWeightOffsetStride = kStride * kWeightRing;
     float* WeightRows(int q) const { return weights_ + kStride * static_cast<size_t>(q & (kWeightRing - 1)) + kOrigin; }
@@ -179,7 +204,6 @@ private:
     // Luma of texture row clamp(q) over every buffered column of the tile, edges replicated.
     void FillLuma(int q) const {
         const hn::ScalableTag<float> df;
-        const hn::Rebind<uint16_t, decltype(df)> du16;
         const int lanes = static_cast<int>(hn::Lanes(df));
         const uint16_t* src = src_.Row16(Clamp(q, src_.height - 1));
         float* row = LumaRow(q);
@@ -192,11 +216,7 @@ private:
             const float left = gfx::ReadUnorm(src[0]);
             for (; x < 0; ++x) row[x - x0_] = left;
         }
-        for (; x + lanes <= inside; x += lanes) {
-            hn::Vec<decltype(du16)> luma, cb, cr, aux;
-            hn::LoadInterleaved4(du16, src + 4 * x, luma, cb, cr, aux);
-            hn::StoreU(ReadUnormVec(df, luma), df, row + (x - x0_));
-        }
+        for (; x + lanes <= inside; x += lanes) hn::StoreU(LoadLuma(df, src + 4 * x), df, row + (x - x0_));
         for (; x < inside; ++x) row[x - x0_] = gfx::ReadUnorm(src[4 * x]);
         if (x < end) {
             const float right = gfx::ReadUnorm(src[4 * last]);
@@ -204,49 +224,174 @@ private:
         }
     }
 
-    // Q_o row q = (P(q, c) - P(q + j, c + i))^2.
-    void SquaredRow(int k, int q) const {
-        const hn::ScalableTag<float> df;
-        const Offset o = kHalfOffset[k];
-        const float* a = LumaRow(q);
-        const float* b = LumaRow(q + o.j) + o.i;
-        float* out = SquaredRowPtr(k, q);
-        for (int c = -kSquaredMargin; c < paddedWidth_ + kSquaredMargin; c += static_cast<int>(hn::Lanes(df))) {
-            const auto d = hn::Sub(hn::LoadU(df, a + c), hn::LoadU(df, b + c));
-            hn::StoreU(hn::Mul(d, d), df, out + c);
-        }
+    // The luma of the pixels from `pixels` on (four stored values each), as read.
+    template <class DF>
+    HWY_INLINE static hn::Vec<DF> LoadLuma(DF df, const uint16_t* pixels) {
+#if HWY_TARGET == HWY_SCALAR
+        const hn::Rebind<uint16_t, DF> du16;
+        hn::Vec<decltype(du16)> luma, cb, cr, aux;
+        hn::LoadInterleaved4(du16, pixels, luma, cb, cr, aux);
+        return ReadUnormWideVec(df, hn::PromoteTo(hn::Rebind<uint32_t, DF>(), luma));
+#else
+        // A pixel is two 32-bit lanes, luma in the low half of the first.
+        const hn::RebindToUnsigned<DF> du32;
+        const hn::Repartition<uint16_t, DF> du16;
+        const auto first = hn::BitCast(du32, hn::LoadU(du16, pixels));
+        const auto second = hn::BitCast(du32, hn::LoadU(du16, pixels + 2 * hn::Lanes(df)));
+        const auto luma = hn::And(hn::ConcatEven(du32, second, first), hn::Set(du32, 0xFFFF));
+        return ReadUnormWideVec(df, luma);
+#endif
     }
 
-    // Weights of offset o at row r: the block distance summed row by row (b outer, a inner),
-    // z = (D * H2) * scale, and 2^z.
-    void WeightRow(int k, int r) const {
-        const hn::ScalableTag<float> df;
-        const float* rows[3] = {SquaredRowPtr(k, r - 1), SquaredRowPtr(k, r), SquaredRowPtr(k, r + 1)};
-        float* out = WeightRows(r) + kWeightOffsetStride * static_cast<size_t>(k);
-        const auto h2 = hn::Set(df, h2_);
-        const auto scale = hn::Set(df, kDenoiseExponentScale);
+    // Offset k's products of row q at one vector of columns: Q_o(q, c) = (P(q, c) -
+    // P(q + j, c + i))^2 times each weight.
+    template <class DF>
+    struct Products {
+        hn::Vec<DF> by[kProducts];
+    };
+
+    template <class DF>
+    struct ProductsOfRow {
+        const float* a;
+        const float* b;
+        hn::Vec<DF> weight[kProducts];
+
+        HWY_INLINE Products<DF> At(DF df, int c) const {
+            const auto d = hn::Sub(hn::LoadU(df, a + c), hn::LoadU(df, b + c));
+            const auto squared = hn::Mul(d, d);
+            Products<DF> out;
+            for (int p = 0; p < kProducts; ++p) out.by[p] = hn::Mul(weight[p], squared);
+            return out;
+        }
+    };
+
+    template <class DF>
+    ProductsOfRow<DF> ProductsOf(DF df, int k, int q) const {
+        const Offset o = kHalfOffset[k];
+        ProductsOfRow<DF> products{LumaRow(q), LumaRow(q + o.j) + o.i, {}};
+        for (int p = 0; p < kProducts; ++p) products.weight[p] = hn::Set(df, kProductWeight[p]);
+        return products;
+    }
+
+    // The terms one row of products gives the distances at one vector of columns: term (a, b)
+    // of a distance whose row b this is, the product by w(a, b) at column offset a.
+    template <class DF>
+    struct RowTerms {
+        hn::Vec<DF> shifted[kProducts][3];  // [p][a + 1]
+        HWY_INLINE hn::Vec<DF> Term(int a, int b) const { return shifted[ProductIndex(a, b)][a + 1]; }
+    };
+
+    // What a row of products adds: the first row of a tile only starts H, the second also
+    // makes M, and every later row q also completes the distances of row q - 1 and their
+    // weights: z = (D * H2) * scale and 2^z.
+    enum RowRole { kFirstRow, kSecondRow, kLaterRow };
+
+    // The rows AddRow reads and writes: H, M and the weights it completes.
+    struct RowSums {
+        float* h;
+        float* m;
+        float* weights;
+    };
+
+    // Vectors of columns AddRow takes side by side.
+    static constexpr size_t kSideBySide = 2;
+
+    template <RowRole role>
+    void AddRow(int k, int q) const {
+        using DF = hn::ScalableTag<float>;
+        const DF df;
         const int lanes = static_cast<int>(hn::Lanes(df));
-        auto distanceAt = [&](int c) {
-            // The sum starts from its first term: 0 + t is t for every non-negative t.
-            auto distance = hn::Mul(hn::Set(df, kDenoiseBlockWeights[0][0]), hn::LoadU(df, rows[0] + c - 1));
-            for (int b = -1; b <= 1; ++b) {
-                for (int a = -1; a <= 1; ++a) {
-                    if (a == -1 && b == -1) continue;
-                    const auto term = hn::Mul(hn::Set(df, kDenoiseBlockWeights[b + 1][a + 1]),
-                                              hn::LoadU(df, rows[b + 1] + c + a));
-                    distance = hn::Add(distance, term);
-                }
-            }
-            return hn::Mul(hn::Mul(distance, h2), scale);
-        };
-        // Each vector's distance is formed one step ahead of its exponential, so the distance's
-        // chain of dependent additions runs alongside the previous vector's exponential.
+        const ProductsOfRow<DF> products = ProductsOf(df, k, q);
+        const RowSums rows{SumRow(k, 0), SumRow(k, 1), WeightRows(q - 1) + kWeightOffsetStride * static_cast<size_t>(k)};
         const int end = paddedWidth_ + kWeightMargin;
-        auto z = distanceAt(-kWeightMargin);
-        for (int c = -kWeightMargin; c < end; c += lanes) {
-            const auto next = c + lanes < end ? distanceAt(c + lanes) : z;
-            hn::StoreU(Exp2ToFloatVec(df, z), df, out + c);
-            z = next;
+        int c = -kWeightMargin;
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+        // The products stay in registers, formed a vector ahead; their neighbours one column
+        // either side come from lane shifts across two vectors.
+        static_assert(kSideBySide == 2, "the loop below takes two vectors a step");
+        Products<DF> before = products.At(df, c - lanes);
+        Products<DF> at = products.At(df, c);
+        for (; c + 2 * lanes <= end; c += 2 * lanes) {
+            const Products<DF> next = products.At(df, c + lanes);
+            const Products<DF> after = products.At(df, c + 2 * lanes);
+            const RowTerms<DF> terms[2] = {Neighbours(before, at, next), Neighbours(at, next, after)};
+            AddVectors<role, 2>(df, rows, c, terms);
+            before = next;
+            at = after;
+        }
+        for (; c < end; c += lanes) {
+            const Products<DF> next = products.At(df, c + lanes);
+            const RowTerms<DF> terms[1] = {Neighbours(before, at, next)};
+            AddVectors<role, 1>(df, rows, c, terms);
+            before = at;
+            at = next;
+        }
+#else
+        // The row's products go through memory, whence each vector reads them and their
+        // neighbours.
+        float* stored[kProducts];
+        for (int p = 0; p < kProducts; ++p) stored[p] = ProductRow(p);
+        for (int x = -kSquaredMargin; x < paddedWidth_ + kSquaredMargin; x += lanes) {
+            const Products<DF> at = products.At(df, x);
+            for (int p = 0; p < kProducts; ++p) hn::StoreU(at.by[p], df, stored[p] + x);
+        }
+        auto step = [&](auto count) {
+            constexpr size_t N = decltype(count)::value;
+            RowTerms<DF> terms[N];
+            for (size_t n = 0; n < N; ++n)
+                for (int p = 0; p < kProducts; ++p)
+                    for (int a = -1; a <= 1; ++a)
+                        terms[n].shifted[p][a + 1] = hn::LoadU(df, stored[p] + c + static_cast<int>(n) * lanes + a);
+            AddVectors<role, N>(df, rows, c, terms);
+            c += static_cast<int>(N) * lanes;
+        };
+        while (c + static_cast<int>(kSideBySide) * lanes <= end) step(std::integral_constant<size_t, kSideBySide>());
+        while (c < end) step(std::integral_constant<size_t, 1>());
+#endif
+    }
+
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    // The terms of the vector `at`: each product there and one lane either side.
+    template <class DF>
+    HWY_INLINE static RowTerms<DF> Neighbours(const Products<DF>& before, const Products<DF>& at,
+                                              const Products<DF>& after) {
+        RowTerms<DF> terms;
+        for (int p = 0; p < kProducts; ++p) {
+            const __m512i b = _mm512_castps_si512(before.by[p].raw), a = _mm512_castps_si512(at.by[p].raw),
+                          n = _mm512_castps_si512(after.by[p].raw);
+            terms.shifted[p][0].raw = _mm512_castsi512_ps(_mm512_alignr_epi32(a, b, 15));
+            terms.shifted[p][1] = at.by[p];
+            terms.shifted[p][2].raw = _mm512_castsi512_ps(_mm512_alignr_epi32(n, a, 1));
+        }
+        return terms;
+    }
+#endif
+
+    // AddRow's work for N vectors of columns from c, side by side.
+    template <RowRole role, size_t N, class DF>
+    HWY_INLINE void AddVectors(DF df, const RowSums& rows, int c, const RowTerms<DF>* terms) const {
+        const int lanes = static_cast<int>(hn::Lanes(df));
+        if constexpr (role == kLaterRow) {
+            hn::Vec<DF> z[N];
+            for (size_t n = 0; n < N; ++n) {
+                auto distance = hn::LoadU(df, rows.m + c + n * lanes);
+                for (int a = -1; a <= 1; ++a) distance = hn::Add(distance, terms[n].Term(a, 1));
+                z[n] = hn::Mul(hn::Mul(distance, hn::Set(df, h2_)), hn::Set(df, kDenoiseExponentScale));
+            }
+            hn::Vec<DF> weight[N];
+            Exp2ToFloatVecs<N>(df, z, weight);
+            for (size_t n = 0; n < N; ++n) hn::StoreU(weight[n], df, rows.weights + c + n * lanes);
+        }
+        for (size_t n = 0; n < N; ++n) {
+            if constexpr (role != kFirstRow) {
+                auto partial = hn::LoadU(df, rows.h + c + n * lanes);
+                for (int a = -1; a <= 1; ++a) partial = hn::Add(partial, terms[n].Term(a, 0));
+                hn::StoreU(partial, df, rows.m + c + n * lanes);
+            }
+            // The sum starts from its first term: 0 + t is t for every non-negative t.
+            auto partial = terms[n].Term(-1, -1);
+            for (int a = 0; a <= 1; ++a) partial = hn::Add(partial, terms[n].Term(a, -1));
+            hn::StoreU(partial, df, rows.h + c + n * lanes);
         }
     }
 
@@ -261,15 +406,35 @@ private:
         for (int v = 0; v < count; ++v) {
             const int xv = x + v * static_cast<int>(hn::Lanes(df));
             hn::Vec<DF> e = centreWeight;
-            if constexpr (!c.centre)
+            if constexpr (!c.centre) {
                 e = hn::LoadU(df, weights[c.row + R] + kWeightOffsetStride * static_cast<size_t>(c.k) + c.shift + xv);
-            sum[v] = hn::Add(sum[v], hn::Mul(e, hn::LoadU(df, lumas[c.j + R] + c.i + xv)));
-            weightSum[v] = hn::Add(weightSum[v], e);
+                // One load for both uses: left to itself the compiler folds the load into each.
+                KeepInRegister(e);
+            }
+            const auto product = hn::Mul(e, hn::LoadU(df, lumas[c.j + R] + c.i + xv));
+            if constexpr (n == 0) {
+                // The sums start from their first terms: 0 + t is t for every t here, weights
+                // and lumas being +0 or more (or NaN).
+                sum[v] = product;
+                weightSum[v] = e;
+            } else {
+                sum[v] = hn::Add(sum[v], product);
+                weightSum[v] = hn::Add(weightSum[v], e);
+            }
         }
         // The vectors' chains of additions are independent; they stay interleaved candidate by
         // candidate, so their latencies overlap (left to itself the compiler runs the chains one
-        // after another and reads every weight twice).
+        // after another).
         for (int v = 0; v < count; ++v) KeepInterleaved(sum[v], weightSum[v]);
+    }
+
+    template <class V>
+    HWY_INLINE static void KeepInRegister(V& a) {
+#if HWY_TARGET != HWY_SCALAR && (defined(__GNUC__) || defined(__clang__))
+        asm volatile("" : "+v"(a.raw));
+#else
+        (void)a;
+#endif
     }
 
     template <class V>
@@ -289,43 +454,71 @@ private:
         (AddCandidate<n, count>(df, weights, lumas, x, centreWeight, sum, weightSum), ...);
     }
 
-    // Output pixels of row y at `count` vectors from column x.
-    template <int count, class DF>
-    HWY_INLINE void OutputVectors(DF df, int y, int x, const float* const* weights, const float* const* lumas) const {
+    // The rows OutputRow reads and writes for its row.
+    struct OutputRows {
+        const float* weights[kDenoiseSearchRadius + 1];  // weight rows of image rows y - 2 .. y
+        const float* lumas[kWindow];                     // luma rows y - 2 .. y + 2
+        const uint16_t* src;                             // the row's source pixels from the tile's column 0
+        uint16_t* dst;                                   // its target pixels from the same column
+    };
+
+    // Output pixels at `count` vectors from column x: Yd = S / E and the four output channels,
+    // in place where the vectors lie inside both the tile's drawn columns and the texture row
+    // (`direct`), otherwise into the row buffers that OutputRow copies out.
+    template <int count, bool direct, class DF>
+    HWY_INLINE void OutputVectors(DF df, int x, const OutputRows& rows) const {
+        const int lanes = static_cast<int>(hn::Lanes(df));
         hn::Vec<DF> sum[count];
         hn::Vec<DF> weightSum[count];
-        for (int v = 0; v < count; ++v) {
-            sum[v] = hn::Zero(df);
-            weightSum[v] = hn::Zero(df);
-        }
-        AddCandidates<count>(df, weights, lumas, x, hn::Set(df, centreWeight_), sum, weightSum,
+        AddCandidates<count>(df, rows.weights, rows.lumas, x, hn::Set(df, centreWeight_), sum, weightSum,
                              std::make_index_sequence<kWindow * kWindow>());
-        for (int v = 0; v < count; ++v)
-            WriteVector(df, y, x + v * static_cast<int>(hn::Lanes(df)), lumas, sum[v], weightSum[v]);
+        hn::Vec<DF> denoised[count];
+        for (int v = 0; v < count; ++v) denoised[v] = hn::Div(sum[v], weightSum[v]);
+        for (int v = 0; v < count; ++v) {
+            const int xv = x + v * lanes;
+            const auto luma = hn::LoadU(df, rows.lumas[kDenoiseSearchRadius] + xv);
+            // Stored steps in the low 16 bits of 32-bit lanes. A NaN strength makes them NaN.
+            const auto lumaOut = StoreUnormBits<false>(df, denoised[v]);
+            const auto removedOut = StoreUnormBits<false>(df, hn::Sub(luma, denoised[v]));
+            if constexpr (direct) {
+                StorePixels(df, rows.src + 4 * xv, rows.dst + 4 * xv, lumaOut, removedOut);
+            } else {
+                const hn::Rebind<uint16_t, DF> du16;
+                hn::StoreU(hn::TruncateTo(du16, lumaOut), du16, outLuma_ + xv);
+                hn::StoreU(hn::TruncateTo(du16, removedOut), du16, outRemoved_ + xv);
+            }
+        }
     }
 
-    // Yd = S / E and the four output channels of the pixels at columns x.. of row y: in place
-    // where the whole vector lies inside both the tile's drawn columns and the texture row,
-    // otherwise into the row buffers that OutputRow copies out.
-    template <class DF>
-    HWY_INLINE void WriteVector(DF df, int y, int x, const float* const* lumas, hn::Vec<DF> sum,
-                                hn::Vec<DF> weightSum) const {
+    // Pixels to `dst` with channels x and w from the low halves of lumaOut and removedOut, and
+    // y and z copied from `src` as stored: reading a step and storing the reading gives the step
+    // back.
+    template <class DF, class DU = hn::RebindToUnsigned<DF>>
+    HWY_INLINE static void StorePixels(DF /* tag */, const uint16_t* src, uint16_t* dst, hn::Vec<DU> lumaOut,
+                                       hn::Vec<DU> removedOut) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+        // A pixel is two 32-bit lanes: x and y, then z and w. Lane pairs (x, w << 16) in pixel
+        // order, eight pixels a register, take y and z from the source's pixels.
+        static_assert(hn::MaxLanes(DF()) == 16, "two registers of eight pixels");
+        const DU du32;
+        const hn::RebindToSigned<DF> di;
+        const hn::Repartition<uint16_t, DF> du16;
+        alignas(64) static constexpr int32_t kPairLower[16] = {0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23};
+        alignas(64) static constexpr int32_t kPairUpper[16] = {8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31};
+        const __m512i removedHigh = hn::ShiftLeft<16>(removedOut).raw;
+        const hn::Vec<DU> lower{_mm512_permutex2var_epi32(lumaOut.raw, hn::Load(di, kPairLower).raw, removedHigh)};
+        const hn::Vec<DU> upper{_mm512_permutex2var_epi32(lumaOut.raw, hn::Load(di, kPairUpper).raw, removedHigh)};
+        const auto chroma = hn::BitCast(du32, hn::Set(hn::Repartition<uint64_t, DF>(), 0x0000FFFFFFFF0000ull));
+        const auto in0 = hn::BitCast(du32, hn::LoadU(du16, src));
+        const auto in1 = hn::BitCast(du32, hn::LoadU(du16, src + hn::Lanes(du16)));
+        hn::StoreU(hn::BitCast(du16, hn::IfVecThenElse(chroma, in0, lower)), du16, dst);
+        hn::StoreU(hn::BitCast(du16, hn::IfVecThenElse(chroma, in1, upper)), du16, dst + hn::Lanes(du16));
+#else
         const hn::Rebind<uint16_t, DF> du16;
-        const auto denoised = hn::Div(sum, weightSum);
-        const auto luma = hn::LoadU(df, lumas[kDenoiseSearchRadius] + x);
-        const auto lumaOut = StoreUnormVec(df, denoised);
-        const auto removedOut = StoreUnormVec(df, hn::Sub(luma, denoised));
-        if (x < DirectWidth(static_cast<int>(hn::Lanes(df)))) {
-            // Chroma is copied as stored: reading a step and storing the reading gives the step
-            // back.
-            const uint16_t* src = src_.Row16(Clamp(y, src_.height - 1)) + 4 * (x0_ + x);
-            hn::Vec<decltype(du16)> lumaIn, cb, cr, aux;
-            hn::LoadInterleaved4(du16, src, lumaIn, cb, cr, aux);
-            hn::StoreInterleaved4(lumaOut, cb, cr, removedOut, du16, ctx_.target.Row(y) + 4 * (x0_ + x));
-        } else {
-            hn::StoreU(lumaOut, du16, outLuma_ + x);
-            hn::StoreU(removedOut, du16, outRemoved_ + x);
-        }
+        hn::Vec<decltype(du16)> lumaIn, cb, cr, aux;
+        hn::LoadInterleaved4(du16, src, lumaIn, cb, cr, aux);
+        hn::StoreInterleaved4(hn::TruncateTo(du16, lumaOut), cb, cr, hn::TruncateTo(du16, removedOut), du16, dst);
+#endif
     }
 
     // Columns of the tile written in place by whole vectors of `lanes`.
@@ -335,21 +528,22 @@ private:
         const hn::ScalableTag<float> df;
         const int lanes = static_cast<int>(hn::Lanes(df));
         constexpr int R = kDenoiseSearchRadius;
-        // Weight rows of image rows y - 2 .. y (mirrored candidates read the earlier ones) and
-        // luma rows y - 2 .. y + 2.
-        const float* weights[R + 1];
-        const float* lumas[kWindow];
-        for (int j = -R; j <= 0; ++j) weights[j + R] = WeightRows(y + j);
-        for (int j = -R; j <= R; ++j) lumas[j + R] = LumaRow(y + j);
-        int x = 0;
-        for (; x + kOutputVectors * lanes <= paddedWidth_; x += kOutputVectors * lanes)
-            OutputVectors<kOutputVectors>(df, y, x, weights, lumas);
-        for (; x < paddedWidth_; x += lanes) OutputVectors<1>(df, y, x, weights, lumas);
-
         const uint16_t* src = src_.Row16(Clamp(y, src_.height - 1));
         uint16_t* dst = ctx_.target.Row(y);
+        OutputRows rows;
+        for (int j = -R; j <= 0; ++j) rows.weights[j + R] = WeightRows(y + j);
+        for (int j = -R; j <= R; ++j) rows.lumas[j + R] = LumaRow(y + j);
+        rows.src = src + 4 * x0_;
+        rows.dst = dst + 4 * x0_;
+        const int direct = DirectWidth(lanes);
+        int x = 0;
+        for (; x + kOutputVectors * lanes <= direct; x += kOutputVectors * lanes)
+            OutputVectors<kOutputVectors, true>(df, x, rows);
+        for (; x < direct; x += lanes) OutputVectors<1, true>(df, x, rows);
+        for (; x < paddedWidth_; x += lanes) OutputVectors<1, false>(df, x, rows);
+
         const int last = src_.width - 1;
-        for (x = DirectWidth(lanes); x < x1_ - x0_; ++x) {
+        for (x = direct; x < x1_ - x0_; ++x) {
             const int xa = x0_ + x;
             const uint16_t* s = src + 4 * std::min(xa, last);
             dst[4 * xa + 0] = outLuma_[x];
@@ -367,7 +561,8 @@ private:
     int x1_ = 0;
     int paddedWidth_ = 0;
     float* luma_ = nullptr;
-    float* squared_ = nullptr;
+    float* products_ = nullptr;
+    float* sums_ = nullptr;
     float* weights_ = nullptr;
     uint16_t* outLuma_ = nullptr;
     uint16_t* outRemoved_ = nullptr;

@@ -62,6 +62,34 @@ alignas(64) inline constexpr uint64_t kScaledTable[kTableSize] = {
     ScaledTableEntry(12), ScaledTableEntry(13), ScaledTableEntry(14), ScaledTableEntry(15),
 };
 
+// The same split in float, for vector forms that find j from the float z: adding kTableBiasFloat
+// rounds z (|z| < 2^18) to the same nearest sixteenth, ties to even, and leaves j in the low bits
+// of the sum's 32-bit representation. Shifted left by kScaleShift - 32 those bits are j * 2^16
+// (modulo 2^32), which is what j * 2^48 adds to the upper 32 bits of a table entry; its lower
+// 32 bits it leaves alone. So the entries' two halves, looked up apart, give the same bits of t.
+inline constexpr float kTableBiasFloat = 0x1.8p19f;  // 1.5 * 2^(23 - kTableBits)
+
+constexpr uint32_t ScaledTableHalf(int k, int half) {
+    return static_cast<uint32_t>(kScaledTable[k] >> (32 * half));
+}
+
+alignas(64) inline constexpr uint32_t kScaledTableLow[kTableSize] = {
+    ScaledTableHalf(0, 0),  ScaledTableHalf(1, 0),  ScaledTableHalf(2, 0),  ScaledTableHalf(3, 0),
+    ScaledTableHalf(4, 0),  ScaledTableHalf(5, 0),  ScaledTableHalf(6, 0),  ScaledTableHalf(7, 0),
+    ScaledTableHalf(8, 0),  ScaledTableHalf(9, 0),  ScaledTableHalf(10, 0), ScaledTableHalf(11, 0),
+    ScaledTableHalf(12, 0), ScaledTableHalf(13, 0), ScaledTableHalf(14, 0), ScaledTableHalf(15, 0),
+};
+alignas(64) inline constexpr uint32_t kScaledTableHigh[kTableSize] = {
+    ScaledTableHalf(0, 1),  ScaledTableHalf(1, 1),  ScaledTableHalf(2, 1),  ScaledTableHalf(3, 1),
+    ScaledTableHalf(4, 1),  ScaledTableHalf(5, 1),  ScaledTableHalf(6, 1),  ScaledTableHalf(7, 1),
+    ScaledTableHalf(8, 1),  ScaledTableHalf(9, 1),  ScaledTableHalf(10, 1), ScaledTableHalf(11, 1),
+    ScaledTableHalf(12, 1), ScaledTableHalf(13, 1), ScaledTableHalf(14, 1), ScaledTableHalf(15, 1),
+};
+
+// Where |z| <= kNearZero, z rounds to the sixteenth 0 (a tie, at +-1/32, goes to the even 0), so
+// k = 0, n = 0, t = 1 and r = z: the fast result t + t * q is exactly 1 + q(z), with no table.
+inline constexpr float kNearZero = 0x1p-5f;
+
 // 2^r - 1 for |r| <= 1/32 as r * (c1 + r * (c2 + ... + r * c5)): the polynomial through the
 // Chebyshev points of (2^r - 1) / r (computed in 300-bit arithmetic), each coefficient rounded
 // to the nearest double: within 2^-46.6 of 2^r - 1, relative to 2^r, with those coefficients.
@@ -82,15 +110,18 @@ inline constexpr double kCoefficients[kDegree] = {
 inline constexpr double kRaise = 1.0 + 0x1p-44;
 inline constexpr double kLower = 1.0 - 0x1p-44;
 // - Where |z| < kNormalBound, 2^z is a normal float and rounding it to float drops the low 29 bits
-//   of r's mantissa, and a float midpoint lies within kMidpointWindow units of r's last place
-//   exactly when those bits lie that close to 2^28. That window, 2^9 units, is at least 2^-44
-//   of r. The test takes three integer operations where the first takes two multiplications and
-//   a second rounding.
+//   of r's mantissa; a float midpoint lies near r only when those bits lie near 2^28. The test
+//   calls r unsure when they lie in [2^28 - W, 2^28 + W), W = kMidpointWindow = 2^9 units of r's
+//   last place: outside it a midpoint is at least W units away, and W units are at least 2^-44
+//   of r. Adding 2^28 + W moves that range to [2^29, 2^29 + 2W), whose dropped bits are
+//   [0, 2W), so the test is one addition and one test of the dropped bits above the lowest
+//   log2(2W) (kUnsureBits), where the first takes two multiplications and a second rounding.
 inline constexpr float kNormalBound = 125.0f;
 inline constexpr int kDroppedBits = kMantissaBits - 23;
 inline constexpr int64_t kDroppedMask = (int64_t{1} << kDroppedBits) - 1;
 inline constexpr int64_t kMidpointBits = int64_t{1} << (kDroppedBits - 1);
 inline constexpr int64_t kMidpointWindow = int64_t{1} << 9;
+inline constexpr int64_t kUnsureBits = kDroppedMask & ~(2 * kMidpointWindow - 1);
 
 // The fast path's double approximation of 2^x, for x a float in [kLowest, kOverflow).
 double Exp2Fast(double x);

@@ -18,6 +18,14 @@ void Exp2ToFloatArray(const float* z, float* out, size_t count) {
     const hn::ScalableTag<float> df;
     const size_t lanes = hn::Lanes(df);
     size_t i = 0;
+    // Pairs of vectors as the denoise pass forms them, then single vectors.
+    for (; i + 2 * lanes <= count; i += 2 * lanes) {
+        const hn::Vec<decltype(df)> in[2] = {hn::LoadU(df, z + i), hn::LoadU(df, z + i + lanes)};
+        hn::Vec<decltype(df)> result[2];
+        Exp2ToFloatVecs<2>(df, in, result);
+        hn::StoreU(result[0], df, out + i);
+        hn::StoreU(result[1], df, out + i + lanes);
+    }
     for (; i + lanes <= count; i += lanes) hn::StoreU(Exp2ToFloatVec(df, hn::LoadU(df, z + i)), df, out + i);
     if (i == count) return;
     HWY_ALIGN float in[hn::MaxLanes(df)] = {};

@@ -306,12 +306,12 @@ TEST(DenoiseOptimised, EqualsReferenceOnAWideOddImage) {
     ExpectOptimisedEqualsReference(in, H2ForSlider(30), "photo 1917x21", pool);
 }
 
-// Wide images are cut into column tiles, each streamed in blocks of rows: three tiles, the last
-// narrower, over rows that end inside a block.
+// Images wider than a tile (2048 columns) are cut into column tiles, each streamed in blocks of
+// rows: three tiles, the last narrower, over rows that end inside a block.
 TEST(DenoiseOptimised, EqualsReferenceAcrossColumnTiles) {
     WorkerPool pool(2);
-    const Image in = Noisy(Image::FromSample(2100, 13, 40, 30), 12, 60);
-    for (float h2 : {H2ForSlider(75), H2ForSlider(10)}) ExpectOptimisedEqualsReference(in, h2, "photo 2100x13", pool);
+    const Image in = Noisy(Image::FromSample(4200, 13, 40, 30), 12, 60);
+    for (float h2 : {H2ForSlider(75), H2ForSlider(10)}) ExpectOptimisedEqualsReference(in, h2, "photo 4200x13", pool);
 }
 
 // The first `rows` rows of two images of the same width are equal.

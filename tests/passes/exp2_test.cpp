@@ -213,5 +213,39 @@ TEST(Exp2, HardCasesSettleBesideDenormalResults) {
     });
 }
 
+// The vector form takes vectors two at a time down one of three paths, by the largest |z| of the
+// pair: near zero (no table), below kNormalBound (table and bit test), or any other. A hard case
+// in every lane of a pair whose other lanes keep it on the first or the second path is still
+// caught and settled, and its neighbours keep their own results.
+TEST(Exp2, HardCasesSettleOnTheNearZeroAndNormalPaths) {
+    constexpr size_t kPair = 32;  // two vectors of the widest target
+    const float fillers[] = {-0x1p-10f, -1.0f};
+    for (float filler : fillers) {
+        const float fillerResult = Exp2ToFloat(filler);
+        for (const HardCase& c : kHardCases) {
+            std::vector<float> zs;
+            for (size_t at = 0; at < kPair; ++at)
+                for (size_t lane = 0; lane < kPair; ++lane) zs.push_back(lane == at ? c.z : filler);
+            test::ForEachSimdTarget([&](const std::string& target) {
+                const std::vector<float> v = Vector(zs);
+                for (size_t k = 0; k < zs.size(); ++k)
+                    EXPECT_EQ(Bits(v[k]), Bits(zs[k] == c.z ? c.expected : fillerResult))
+                        << target << " filler " << filler << " z = " << std::hexfloat << zs[k] << " at " << k;
+            });
+        }
+    }
+}
+
+// The near-zero path takes |z| <= 1/32, where z rounds to the sixteenth 0 (ties to even): whole
+// pairs of values at that bound and on either side of it.
+TEST(Exp2, NearZeroBoundRoundsCorrectly) {
+    std::vector<float> zs;
+    for (float bound : {exp2_detail::kNearZero, -exp2_detail::kNearZero}) {
+        for (float z : {std::nextafter(bound, 0.0f), bound, std::nextafter(bound, 2 * bound)})
+            zs.insert(zs.end(), 32, z);
+    }
+    ExpectCorrectlyRoundedEverywhere(zs, "near-zero bound");
+}
+
 }  // namespace
 }  // namespace qv::passes
