@@ -18,8 +18,6 @@
 
 #include "passes/detail_rows-inl.h"
 #include "passes/scratch_memory.h"
-#include "passes/number_rules-inl.h"
-#include "platform/d3d9/number_rules.h"
 #include "platform/d3d9/pixel_program.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -27,45 +25,7 @@ namespace qv::passes::HWY_NAMESPACE {
 namespace warp_rows {
 
 using detail_rows::DF;
-using detail_rows::DI;
 using detail_rows::RowLayout;
-
-// Converts the first kChannels channels of one texel row into planes (out[c] points at column
-// 0 of a row laid out as `layout`) and fills the margins with the edge values, as clamped reads
-// give.
-template <int kChannels>
-HWY_INLINE void ConvertRow(const uint16_t* HWY_RESTRICT texels, int width, const RowLayout& layout,
-                           float* const out[4]) {
-    size_t x = 0;
-#if HWY_TARGET != HWY_SCALAR
-    const DF df;
-    const size_t N = hn::Lanes(df);
-    // Texels as 32-bit words (x | y << 16, z | w << 16): the even words of N texels hold
-    // channels x and y, the odd ones z and w.
-    const hn::RebindToUnsigned<DF> du32;
-    const auto low = hn::Set(du32, 0xFFFFu);
-    const uint32_t* words = reinterpret_cast<const uint32_t*>(texels);
-    for (; x + N <= static_cast<size_t>(width); x += N) {
-        const auto first = hn::LoadU(du32, words + 2 * x);
-        const auto second = hn::LoadU(du32, words + 2 * x + N);
-        const hn::Vec<decltype(du32)> pairs[2] = {hn::ConcatEven(du32, second, first),
-                                                  hn::ConcatOdd(du32, second, first)};
-        for (int ch = 0; ch < kChannels; ++ch) {
-            const auto word = pairs[ch >> 1];
-            const auto v = (ch & 1) ? hn::ShiftRight<16>(word) : hn::And(word, low);
-            hn::StoreU(ReadUnormWideVec(df, v), df, out[ch] + x);
-        }
-    }
-#endif
-    for (; x < static_cast<size_t>(width); ++x)
-        for (int ch = 0; ch < kChannels; ++ch) out[ch][x] = gfx::ReadUnorm(texels[4 * x + static_cast<size_t>(ch)]);
-    const ptrdiff_t end = static_cast<ptrdiff_t>(layout.stride) - layout.margin;
-    for (int ch = 0; ch < kChannels; ++ch) {
-        float* row = out[ch];
-        std::fill(row - layout.margin, row, row[0]);
-        std::fill(row + width, row + end, row[width - 1]);
-    }
-}
 
 // The first kChannels channels of a texture's rows as float planes laid out for `span` columns
 // and `margin` more either side. A row is converted when first asked for into slot
@@ -90,7 +50,7 @@ public:
         if (tags_[static_cast<size_t>(slot)] != r) {
             float* out[4] = {nullptr, nullptr, nullptr, nullptr};
             for (int c = 0; c < kChannels; ++c) out[c] = Plane(slot, c);
-            ConvertRow<kChannels>(texture_.Row16(r), texture_.width, layout_, out);
+            detail_rows::ExpandRow(texture_.Row16(r), texture_.width, layout_, out);
             tags_[static_cast<size_t>(slot)] = r;
         }
         return Plane(slot, channel);
