@@ -591,7 +591,7 @@ void DenoiseOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler)
     // Each band recomputes two rows of weights above it; a few bands per worker keep that small
     // and still balance the load.
     const int workers = std::max(1, scheduler.Workers());
-    const int grain = std::max(16, (ctx.height + 2 * workers - 1) / (2 * workers));
+    const int grain = std::max(16, (ctx.height + 8 * workers - 1) / (8 * workers));
     scheduler.Run(ctx.height, grain, [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DenoiseRows)(ctx, h2, centreWeight, y0, y1); });
 }
 

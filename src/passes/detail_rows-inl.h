@@ -150,7 +150,7 @@ HWY_INLINE void PrefetchTexels(const uint16_t* row, int width, size_t x) {
 // Rows of bands: about two bands per worker, so a pool balances, and at least a few rows each
 // so the rows a band reads around its own cost little.
 inline int BandRows(int rows, int workers) {
-    const int bands = 2 * std::max(workers, 1);
+    const int bands = 8 * std::max(workers, 1);
     return std::max(8, (rows + bands - 1) / bands);
 }
 

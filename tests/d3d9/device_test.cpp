@@ -6,6 +6,7 @@
 #include <string>
 
 #include "d3d9/d3d9_test_support.h"
+#include "platform/d3d9/texture.h"
 
 namespace qv::d3d9::test {
 namespace {
@@ -191,6 +192,26 @@ TEST_F(Textures, StartWithAPatternAndKeepWhatWasWritten) {
     for (int y = 0; y < 2; ++y) {
         EXPECT_EQ(std::memcmp(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch, &texels[y * 12], 24), 0);
     }
+    ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+}
+
+TEST_F(Textures, HoldThePatternEverywhereWhateverTheFirstAccessReaches) {
+    // Frame-sized textures get fresh pages and take the pattern only when first reached, here by
+    // a lock of a corner: the whole texture, row padding included, must hold it all the same.
+    Ref<IDirect3D9> d3d = CreateDirect3D();
+    Ref<IDirect3DDevice9> device = CreateDevice(d3d.get(), kOptimisedAdapter);
+    constexpr UINT kWidth = 1920, kHeight = 1080;
+    Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(device->CreateTexture(kWidth, kHeight, 1, 0, D3DFMT_A16B16G16R16, D3DPOOL_SYSTEMMEM, texture.Out(),
+                                    nullptr),
+              D3D_OK);
+    const RECT corner{int32_t(kWidth) - 2, int32_t(kHeight) - 1, int32_t(kWidth), int32_t(kHeight)};
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(texture->LockRect(0, &locked, &corner, D3DLOCK_READONLY), D3D_OK);
+    const uint8_t* base = static_cast<const uint8_t*>(locked.pBits) - corner.top * locked.Pitch - corner.left * 8;
+    size_t wrong = 0;
+    for (size_t i = 0; i < size_t(locked.Pitch) * kHeight; ++i) wrong += base[i] != qv::d3d9::kFillByte;
+    EXPECT_EQ(wrong, 0u);
     ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
 }
 

@@ -205,9 +205,11 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     if (!dst.TryLockForCopy()) return D3DERR_INVALIDCALL;
     const Texture& src = source->Owner();
     const size_t rowBytes = src.TexelBytes() * from.Width;
+    uint8_t* const to0 = dst.Bits();
+    const uint8_t* const from0 = src.Bits();
     const auto copyRows = [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
-            std::memcpy(dst.Bits() + y * dst.Pitch(), src.Bits() + y * src.Pitch(), rowBytes);
+            std::memcpy(to0 + y * dst.Pitch(), from0 + y * src.Pitch(), rowBytes);
         }
     };
     // The optimised adapter copies on its workers too: a frame's read-back is megabytes.

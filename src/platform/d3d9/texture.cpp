@@ -1,5 +1,9 @@
 #include "platform/d3d9/texture.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -78,9 +82,29 @@ void Texture::FreeBits::operator()(uint8_t* p) const { std::free(p); }
 
 Texture::Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch,
                  std::unique_ptr<uint8_t[], FreeBits> bits)
-    : desc_(desc), texelBytes_(texelBytes), pitch_(pitch), bits_(std::move(bits)), surface_(*this) {
-    // Padding included: nothing may rely on what a new texture holds.
-    std::memset(bits_.get(), kFillByte, static_cast<size_t>(pitch_) * desc_.Height);
+    : desc_(desc), texelBytes_(texelBytes), pitch_(pitch), bits_(std::move(bits)), surface_(*this) {}
+
+void Texture::EnsureFilled() const {
+    std::call_once(filled_, [this] {
+        const size_t bytes = static_cast<size_t>(pitch_) * desc_.Height;
+        // Frame-sized textures are fresh pages: having the kernel provide them in one call is
+        // cheaper than a fault on every page as the fill reaches it. Where it cannot, the fill
+        // faults them in as before.
+        const auto start = reinterpret_cast<uintptr_t>(bits_.get());
+        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        const uintptr_t first = (start + page - 1) / page * page;
+        const uintptr_t end = (start + bytes) / page * page;
+#ifdef MADV_POPULATE_WRITE
+        if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#endif
+        // Padding included: nothing may rely on what a new texture holds.
+        std::memset(bits_.get(), kFillByte, bytes);
+    });
+}
+
+uint8_t* Texture::Bits() const {
+    EnsureFilled();
+    return bits_.get();
 }
 
 HRESULT Texture::Create(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
@@ -171,7 +195,7 @@ HRESULT Texture::LockLevel0(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flag
     bool expected = false;
     if (!locked_.compare_exchange_strong(expected, true, std::memory_order_acquire)) return D3DERR_INVALIDCALL;
     locked->Pitch = static_cast<INT>(pitch_);
-    locked->pBits = bits_.get() + area.top * pitch_ + static_cast<ptrdiff_t>(area.left * texelBytes_);
+    locked->pBits = Bits() + area.top * pitch_ + static_cast<ptrdiff_t>(area.left * texelBytes_);
     return D3D_OK;
 }
 
@@ -190,7 +214,7 @@ void Texture::UnlockAfterCopy() { locked_.store(false, std::memory_order_release
 
 gfx::TextureView Texture::View() const {
     gfx::TextureView view;
-    view.bits = bits_.get();
+    view.bits = Bits();
     view.width = static_cast<int>(desc_.Width);
     view.height = static_cast<int>(desc_.Height);
     view.pitch = pitch_;
@@ -200,7 +224,7 @@ gfx::TextureView Texture::View() const {
 
 gfx::TargetView Texture::Target() const {
     gfx::TargetView view;
-    view.bits = bits_.get();
+    view.bits = Bits();
     view.width = static_cast<int>(desc_.Width);
     view.height = static_cast<int>(desc_.Height);
     view.pitch = pitch_;

@@ -1,6 +1,7 @@
 // Textures of one level in the two formats the filter uses, and their level-0 surface.
 // Rows are padded (the pitch is never width x texel size), a new texture holds a fill pattern
-// rather than zeros, and only lockable textures (dynamic, or in system memory) can be locked,
+// rather than zeros (laid down when its texels are first reached, so a texture no pass touches
+// costs no memory), and only lockable textures (dynamic, or in system memory) can be locked,
 // so code that leans on what a real driver does not promise goes wrong visibly. A discarding
 // lock keeps the old texels, one of the outcomes a driver may give: refilling a full-frame
 // texture on every upload would cost the frame more than it finds.
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "platform/d3d9/com_object.h"
 #include "platform/d3d9/pixel_program.h"
@@ -61,7 +63,7 @@ public:
     bool IsLocked() const { return locked_.load(std::memory_order_acquire); }
     size_t TexelBytes() const { return texelBytes_; }
     ptrdiff_t Pitch() const { return pitch_; }
-    uint8_t* Bits() const { return bits_.get(); }
+    uint8_t* Bits() const;
 
     gfx::TextureView View() const;
     gfx::TargetView Target() const;
@@ -82,12 +84,16 @@ private:
     Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch, std::unique_ptr<uint8_t[], FreeBits> bits);
     ~Texture() override = default;
 
+    // Lays down the fill pattern on the first access to the texels.
+    void EnsureFilled() const;
+
     D3DSURFACE_DESC desc_;
     size_t texelBytes_;
     ptrdiff_t pitch_;
     std::unique_ptr<uint8_t[], FreeBits> bits_;
     Surface surface_;
     std::atomic<bool> locked_{false};
+    mutable std::once_flag filled_;
 };
 
 // The stand-in's texture behind an interface pointer, or null for anything else.
