@@ -31,9 +31,9 @@ for stage in ${stages}; do
       ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_stage asan "" ;;
     tsan)
-      # Threads meet in the frame pipeline, the stand-ins and the host's worker pool.
+      # Threads meet in the worker pool, the frame pipeline, the stand-ins and the host.
       tsan_targets="" tsan_labels=""
-      for t in frame win32 d3d9 chain soak transfer; do
+      for t in common frame win32 d3d9 chain soak transfer; do
         if [ -d "tests/${t}" ]; then
           tsan_targets="${tsan_targets} qv_test_${t}"
           tsan_labels="${tsan_labels:+${tsan_labels}|}${t}"

@@ -1,8 +1,32 @@
 #include "common/worker_pool.h"
 
 #include <algorithm>
+#include <chrono>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace qv {
+namespace {
+
+// How long a thread watches for its next job (or for the job's end) before it sleeps: longer
+// than the gap between two passes of a frame, short against a frame.
+constexpr auto kWatchTime = std::chrono::microseconds(100);
+
+template <class Ready>
+bool WatchFor(const Ready& ready) {
+    const auto until = std::chrono::steady_clock::now() + kWatchTime;
+    for (int spins = 0;; ++spins) {
+        if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        _mm_pause();
+#endif
+        if ((spins & 63) == 63 && std::chrono::steady_clock::now() >= until) return ready();
+    }
+}
+
+}  // namespace
 
 int WorkerPool::HardwareThreads() {
     const unsigned n = std::thread::hardware_concurrency();
@@ -17,7 +41,7 @@ WorkerPool::WorkerPool(int workers) : size_(workers > 0 ? workers : HardwareThre
 WorkerPool::~WorkerPool() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
+        quit_.store(true, std::memory_order_release);
     }
     wake_.notify_all();
     for (auto& t : threads_) t.join();
@@ -25,19 +49,24 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::WorkerLoop(int index) {
     uint64_t seen = 0;
+    const auto ready = [&] {
+        return quit_.load(std::memory_order_acquire) || generation_.load(std::memory_order_acquire) != seen;
+    };
     for (;;) {
+        WatchFor(ready);
         const std::function<void(int, int)>* job;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+            wake_.wait(lock, ready);
             if (quit_) return;
             seen = generation_;
             job = job_;
         }
         (*job)(index, size_);
-        {
+        if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Under the mutex, so a caller that found jobs pending is already waiting.
             std::lock_guard<std::mutex> lock(mutex_);
-            if (--pending_ == 0) done_.notify_one();
+            done_.notify_one();
         }
     }
 }
@@ -51,13 +80,15 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &fn;
-        pending_ = size_ - 1;
-        ++generation_;
+        pending_.store(size_ - 1, std::memory_order_relaxed);
+        generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     fn(0, size_);
+    const auto finished = [&] { return pending_.load(std::memory_order_acquire) == 0; };
+    WatchFor(finished);
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return pending_ == 0; });
+    done_.wait(lock, finished);
     job_ = nullptr;
 }
 

@@ -1,6 +1,9 @@
 // A small persistent pool of worker threads. It serves both the host's RunOnWorkerThreads
-// (one call per worker) and the optimised rasteriser's row bands. Threads are created once and
-// wait on a condition variable between jobs, so a frame costs no thread creation.
+// (one call per worker) and the optimised rasteriser's row bands. Threads are created once, so
+// a frame costs no thread creation. Between jobs a thread first watches for the next one for a
+// short while and only then sleeps on a condition variable: a frame's passes come back to back,
+// and a thread woken for each of them tends to be placed on its waker's core while the other
+// core idles.
 #pragma once
 
 #include <atomic>
@@ -42,9 +45,9 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     const std::function<void(int, int)>* job_ = nullptr;
-    uint64_t generation_ = 0;
-    int pending_ = 0;
-    bool quit_ = false;
+    std::atomic<uint64_t> generation_{0};  // written under mutex_, watched without it
+    std::atomic<int> pending_{0};          // workers still running the current job
+    std::atomic<bool> quit_{false};
     std::mutex runMutex_;  // serialises callers
 };
 

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "common/worker_pool.h"
+
+namespace {
+
+using qv::WorkerPool;
+
+// Jobs back to back (threads still watching for the next) and jobs after a pause (threads
+// asleep): every index runs exactly once per job, and the caller returns only after all have.
+TEST(WorkerPool, RunsEachIndexOnceWhetherItsThreadsWatchOrSleep) {
+    WorkerPool pool(3);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::atomic<int>> calls(3);
+        std::atomic<int> finished{0};
+        pool.RunOnEach([&](int index, int count) {
+            ASSERT_EQ(count, 3);
+            calls[static_cast<size_t>(index)].fetch_add(1);
+            if (round % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            finished.fetch_add(1);
+        });
+        EXPECT_EQ(finished.load(), 3) << "round " << round;
+        for (auto& c : calls) EXPECT_EQ(c.load(), 1) << "round " << round;
+        if (round % 40 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let them sleep
+    }
+}
+
+TEST(WorkerPool, BandsCoverEveryRowOnceForAnyGrain) {
+    WorkerPool pool(2);
+    for (int rows : {0, 1, 7, 64, 1081}) {
+        for (int grain : {0, 1, 5, 64, 5000}) {
+            std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
+            pool.ParallelBands(rows, grain, [&](int y0, int y1) {
+                for (int y = y0; y < y1; ++y) seen[static_cast<size_t>(y)].fetch_add(1);
+            });
+            for (int y = 0; y < rows; ++y) EXPECT_EQ(seen[static_cast<size_t>(y)].load(), 1) << rows << " " << grain;
+        }
+    }
+}
+
+TEST(WorkerPool, ShutsDownWhileItsThreadsWatchAndWhileTheySleep) {
+    for (int pause_ms : {0, 5}) {
+        WorkerPool pool(4);
+        std::atomic<int> calls{0};
+        pool.RunOnEach([&](int, int) { calls.fetch_add(1); });
+        if (pause_ms) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        EXPECT_EQ(calls.load(), 4);
+    }  // the destructor joins every thread or the test hangs
+}
+
+}  // namespace
