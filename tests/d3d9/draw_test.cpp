@@ -2,6 +2,7 @@
 // and the copy of a render target into system memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -308,6 +309,21 @@ TEST_P(QuadDraw, CopiesATextureThroughTheGenericSampler) {
     Ref<IDirect3DVertexBuffer9> quad = CreateVertices(rig.device.get(), QuadVertices(7, 5));
     ASSERT_EQ(rig.Draw(kCopyPass, quad.get()), D3D_OK);
     EXPECT_EQ(rig.Read(), texels);
+}
+
+TEST_P(QuadDraw, AFreshTextureReadsAsThePatternEvenWhenWorkersLayItDown) {
+    // A texture first reached by a draw takes its pattern on the draw's workers, in row bands
+    // whose edges fall inside pages: every texel must hold it all the same.
+    testing::SetRowScheduling(3, false);
+    constexpr UINT kWidth = 1920, kHeight = 270;
+    DrawRig rig(GetParam(), kWidth, kHeight);
+    RenderTarget fresh = CreateRenderTarget(rig.device.get(), kWidth, kHeight);
+    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexA"), fresh.texture.get()), D3D_OK);
+    Ref<IDirect3DVertexBuffer9> quad = CreateVertices(rig.device.get(), QuadVertices(kWidth, kHeight));
+    ASSERT_EQ(rig.Draw(kCopyPass, quad.get()), D3D_OK);
+    const std::vector<uint16_t> read = rig.Read();
+    ASSERT_EQ(read.size(), size_t{kWidth} * kHeight * 4);
+    EXPECT_EQ(std::count(read.begin(), read.end(), uint16_t{0xA5A5}), static_cast<std::ptrdiff_t>(read.size()));
 }
 
 using RowScheduling = StandInTest;

@@ -152,6 +152,10 @@ HRESULT Device::DrawLocked(D3DPRIMITIVETYPE type, UINT startVertex, UINT primiti
     if (cullMode_ == D3DCULL_CW) return D3D_OK;
 
     const Texture& target = renderTarget_->Owner();
+    PrepareTexels(target);
+    for (const Texture* t : pass_.textures) {
+        if (t) PrepareTexels(*t);
+    }
     gfx::DrawContext context;
     context.target = target.Target();
     context.width = std::min(quad.width, context.target.width);
@@ -181,10 +185,27 @@ void Device::RunProgram(const gfx::DrawContext& context) {
         program.optimised(context, scheduler);
         return;
     }
+    gfx::PoolRowScheduler scheduler(*OptimisedPool());
+    program.optimised(context, scheduler);
+}
+
+WorkerPool* Device::OptimisedPool() {
+    if (adapter_ == kReferenceAdapter) return nullptr;
     const int workers = OptimisedWorkerCount();
     if (!pool_ || pool_->Size() != workers) pool_ = std::make_unique<WorkerPool>(workers);
-    gfx::PoolRowScheduler scheduler(*pool_);
-    program.optimised(context, scheduler);
+    return pool_.get();
+}
+
+void Device::PrepareTexels(const Texture& texture) {
+    WorkerPool* pool = OptimisedPool();
+    if (!pool || pool->Size() == 1) {
+        texture.EnsureFilled();
+        return;
+    }
+    const Texture::RowRunner runner = [pool](int rows, const std::function<void(int, int)>& band) {
+        pool->ParallelBands(rows, (rows + 4 * pool->Size() - 1) / (4 * pool->Size()), band);
+    };
+    texture.EnsureFilled(&runner);
 }
 
 HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* destination) {

@@ -64,6 +64,10 @@ private:
     static void ReleaseBinding(PassBinding& binding);
     HRESULT DrawLocked(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount);
     void RunProgram(const gfx::DrawContext& context);
+    // The optimised adapter's pool at the worker count now in force; null on the reference one.
+    WorkerPool* OptimisedPool();
+    // A texture a draw reaches gets its fill pattern, on the pool where there is one.
+    void PrepareTexels(const Texture& texture);
 
     IDirect3D9* direct3d_;
     const UINT adapter_;

@@ -84,21 +84,31 @@ Texture::Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch
                  std::unique_ptr<uint8_t[], FreeBits> bits)
     : desc_(desc), texelBytes_(texelBytes), pitch_(pitch), bits_(std::move(bits)), surface_(*this) {}
 
-void Texture::EnsureFilled() const {
-    std::call_once(filled_, [this] {
-        const size_t bytes = static_cast<size_t>(pitch_) * desc_.Height;
-        // Frame-sized textures are fresh pages: having the kernel provide them in one call is
-        // cheaper than a fault on every page as the fill reaches it. Where it cannot, the fill
-        // faults them in as before.
-        const auto start = reinterpret_cast<uintptr_t>(bits_.get());
-        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-        const uintptr_t first = (start + page - 1) / page * page;
-        const uintptr_t end = (start + bytes) / page * page;
+void Texture::FillRows(int y0, int y1) const {
+    uint8_t* const from = bits_.get() + static_cast<ptrdiff_t>(y0) * pitch_;
+    const size_t bytes = static_cast<size_t>(pitch_) * static_cast<size_t>(y1 - y0);
+    // Frame-sized textures are fresh pages: having the kernel provide them in one call is
+    // cheaper than a fault on every page as the fill reaches it. Where it cannot, the fill
+    // faults them in as before.
+    const auto start = reinterpret_cast<uintptr_t>(from);
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (start + page - 1) / page * page;
+    const uintptr_t end = (start + bytes) / page * page;
 #ifdef MADV_POPULATE_WRITE
-        if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 #endif
-        // Padding included: nothing may rely on what a new texture holds.
-        std::memset(bits_.get(), kFillByte, bytes);
+    // Padding included: nothing may rely on what a new texture holds.
+    std::memset(from, kFillByte, bytes);
+}
+
+void Texture::EnsureFilled(const RowRunner* runner) const {
+    std::call_once(filled_, [&] {
+        const int rows = static_cast<int>(desc_.Height);
+        if (runner) {
+            (*runner)(rows, [this](int y0, int y1) { FillRows(y0, y1); });
+        } else {
+            FillRows(0, rows);
+        }
     });
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -68,6 +69,11 @@ public:
     gfx::TextureView View() const;
     gfx::TargetView Target() const;
 
+    // Lays down the fill pattern if the texels have not been reached yet; a runner (rows, band)
+    // spreads the rows over workers.
+    using RowRunner = std::function<void(int rows, const std::function<void(int y0, int y1)>& band)>;
+    void EnsureFilled(const RowRunner* runner = nullptr) const;
+
     // The level-0 lock shared by the texture and its surface.
     HRESULT LockLevel0(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
     HRESULT UnlockLevel0();
@@ -84,8 +90,7 @@ private:
     Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch, std::unique_ptr<uint8_t[], FreeBits> bits);
     ~Texture() override = default;
 
-    // Lays down the fill pattern on the first access to the texels.
-    void EnsureFilled() const;
+    void FillRows(int y0, int y1) const;
 
     D3DSURFACE_DESC desc_;
     size_t texelBytes_;
