@@ -124,9 +124,15 @@ private:
             repeat(0, i, before);
             i = before;
         }
-        for (; i + N <= columns_ && first_ + i + N <= input_.width; i += N) {
+        const auto fits = [&](int at) { return at + N <= columns_ && first_ + at + N <= input_.width; };
+        // A run that starts off a vector boundary converts its first vector where it starts and
+        // goes on from the next boundary (rewriting a few columns with the same values), so its
+        // stores do not straddle cache lines.
+        if (i % N != 0 && fits(i)) {
             ConvertTexels(df, texels + 4 * (first_ + i), planes, static_cast<size_t>(i));
+            i = (i + N) / N * N;
         }
+        for (; fits(i); i += N) ConvertTexels(df, texels + 4 * (first_ + i), planes, static_cast<size_t>(i));
         for (; i < columns_ && first_ + i <= last; ++i) {
             for (int c = 0; c < 4; ++c) planes[c][i] = gfx::ReadUnorm(texels[4 * (first_ + i) + c]);
         }
@@ -162,11 +168,17 @@ public:
 
     // Lane l takes input row rows[l] (0 <= rows[l] < input height).
     void Load(const int* rows) {
+        // The rows' starts are held locally, where the copies cannot reach them, so they are
+        // not formed again for every texel.
+        constexpr size_t kMaxLanes = hn::MaxLanes(hn::ScalableTag<float>());
+        const uint16_t* source[kMaxLanes] = {};
+        HWY_ASSERT(lanes_ <= static_cast<int>(kMaxLanes));
+        for (int l = 0; l < lanes_; ++l) source[l] = input_.Row16(rows[l]);
         const int width = input_.width;
         uint16_t* HWY_RESTRICT out = packed_.As<uint16_t>();
         for (int c = 0; c < width; ++c) {
             for (int l = 0; l < lanes_; ++l) {
-                std::memcpy(out, input_.Row16(rows[l]) + 4 * c, 4 * sizeof(uint16_t));
+                std::memcpy(out, source[l] + 4 * c, 4 * sizeof(uint16_t));
                 out += 4;
             }
         }
@@ -197,20 +209,27 @@ private:
     ScratchBlock planes_;
 };
 
+// Writes four channel vectors by the store rule as Lanes consecutive texels at `out`. A texel's
+// x and y, and its z and w, are formed as one 32-bit word each (low half first, as they lie in
+// memory), so two vectors of words interleave into the texels.
+template <class DF, class V>
+HWY_INLINE void InterleaveTexels(DF df, V x, V y, V z, V w, uint16_t* HWY_RESTRICT out) {
+    static_assert(std::endian::native == std::endian::little, "a texel's first channel is a word's low half");
+    const auto pair = [&](V low, V high) {
+        return hn::Or(StoreUnormWideVec(df, low), hn::ShiftLeft<16>(StoreUnormBits<false>(df, high)));
+    };
+    hn::StoreInterleaved2(pair(x, y), pair(z, w), hn::RebindToUnsigned<DF>(), reinterpret_cast<uint32_t*>(out));
+}
+
 // Stores four channel vectors as `valid` (1 .. Lanes) consecutive texels by the store rule.
 template <class DF, class V>
 HWY_INLINE void StoreTexels(DF df, V x, V y, V z, V w, uint16_t* HWY_RESTRICT out, size_t valid) {
-    const hn::Rebind<uint16_t, DF> du16;
-    const auto sx = StoreUnormVec(df, x);
-    const auto sy = StoreUnormVec(df, y);
-    const auto sz = StoreUnormVec(df, z);
-    const auto sw = StoreUnormVec(df, w);
     if (valid == hn::Lanes(df)) {
-        hn::StoreInterleaved4(sx, sy, sz, sw, du16, out);
+        InterleaveTexels(df, x, y, z, w, out);
         return;
     }
-    HWY_ALIGN uint16_t part[4 * hn::MaxLanes(du16)];
-    hn::StoreInterleaved4(sx, sy, sz, sw, du16, part);
+    HWY_ALIGN uint16_t part[4 * hn::MaxLanes(df)];
+    InterleaveTexels(df, x, y, z, w, part);
     std::memcpy(out, part, valid * 4 * sizeof(uint16_t));
 }
 
@@ -219,12 +238,13 @@ HWY_INLINE void StoreTexels(DF df, V x, V y, V z, V w, uint16_t* HWY_RESTRICT ou
 template <class DF, class V>
 HWY_INLINE void StoreTexelColumn(DF df, V x, V y, V z, V w, const gfx::TargetView& target, int row0, int column,
                                  size_t rows) {
-    const hn::Rebind<uint16_t, DF> du16;
-    HWY_ALIGN uint16_t part[4 * hn::MaxLanes(du16)];
-    hn::StoreInterleaved4(StoreUnormVec(df, x), StoreUnormVec(df, y), StoreUnormVec(df, z), StoreUnormVec(df, w),
-                          du16, part);
+    HWY_ALIGN uint16_t part[4 * hn::MaxLanes(df)];
+    InterleaveTexels(df, x, y, z, w, part);
+    // The texel's place and the pitch are read once: the copies could otherwise reach them.
+    uint8_t* texel = reinterpret_cast<uint8_t*>(target.Row(row0) + 4 * column);
+    const ptrdiff_t pitch = target.pitch;
     for (size_t l = 0; l < rows; ++l) {
-        std::memcpy(target.Row(row0 + static_cast<int>(l)) + 4 * column, part + 4 * l, 4 * sizeof(uint16_t));
+        std::memcpy(texel + static_cast<ptrdiff_t>(l) * pitch, part + 4 * l, 4 * sizeof(uint16_t));
     }
 }
 

@@ -73,17 +73,20 @@ void UpscaleHBand(const ResampleJob& job, const LaneGroups& groups, int y0, int 
     PlanarRowCache cache(job.input, -kLaneRowPadBefore, kLaneRowPadBefore + inputWidth + padAfter, job.cachedRows);
     const size_t ps = cache.PlaneStride();
 
-    // Luma ranges: per column over the window's three rows on [-1, width + 2N - 1), then also
+    // Luma ranges: per column over the window's three rows on [-pad, width + 2N - 1), then also
     // over each column's neighbours on [0, width + N - 1), where a group's window load (centre
     // column <= width - 1, N lanes) stays. Forming the first a vector at a time reads converted
-    // columns up to width + 3N - 3, within the row's padding.
-    constexpr size_t kLead = 16;
-    const size_t rangeStride = (kLead + static_cast<size_t>(inputWidth + 3 * N) + 15) / 16 * 16;
+    // columns up to width + 3N - 3, within the row's padding. Both start on a vector boundary
+    // of the rows they read or write, so no load or store straddles cache lines: the column
+    // ranges lie kLaneRowPadBefore columns past one, as the converted rows do.
+    constexpr size_t kAlign = 16;
+    constexpr size_t kColumnLead = kAlign + kLaneRowPadBefore;
+    const size_t rangeStride = (kColumnLead + static_cast<size_t>(inputWidth + 3 * N) + kAlign - 1) / kAlign * kAlign;
     ScratchBlock rangeBlock(sizeof(float) * 4 * rangeStride);
-    float* const columnLo = rangeBlock.As<float>() + kLead;
+    float* const columnLo = rangeBlock.As<float>() + kColumnLead;
     float* const columnHi = columnLo + rangeStride;
-    float* const windowLo = columnLo + 2 * rangeStride;
-    float* const windowHi = columnLo + 3 * rangeStride;
+    float* const windowLo = rangeBlock.As<float>() + 2 * rangeStride + kAlign;
+    float* const windowHi = windowLo + rangeStride;
     const int columnEnd = inputWidth + 2 * N - 1;
     const int windowEnd = inputWidth + N - 1;
 
@@ -91,7 +94,7 @@ void UpscaleHBand(const ResampleJob& job, const LaneGroups& groups, int y0, int 
         const float* above = cache.Row(TexelIndex(static_cast<float>(y - 1), job.rows)) + kLaneRowPadBefore;
         const float* below = cache.Row(TexelIndex(static_cast<float>(y + 1), job.rows)) + kLaneRowPadBefore;
         const float* row = cache.Row(TexelIndex(static_cast<float>(y), job.rows)) + kLaneRowPadBefore;
-        for (int i = -1; i < columnEnd; i += N) {
+        for (int i = -kLaneRowPadBefore; i < columnEnd; i += N) {
             const V a = hn::LoadU(df, above + i), b = hn::LoadU(df, row + i), c = hn::LoadU(df, below + i);
             hn::StoreU(hn::Min(hn::Min(a, b), c), df, columnLo + i);
             hn::StoreU(hn::Max(hn::Max(a, b), c), df, columnHi + i);

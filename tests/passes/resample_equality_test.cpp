@@ -94,8 +94,10 @@ TEST(ResampleOptimised, MatchesReferenceOnTheSampleClip) {
     }
 }
 
-// Every extent from 1 to 40 along the pass (vector tails, odd 2x2 blocks) and across it
-// (partial row groups of the horizontal passes, partial column vectors of the vertical ones).
+// Every extent from 1 to 40 along the pass (vector tails, odd 2x2 blocks, converted rows whose
+// first whole vector starts off a vector boundary and is or is not followed by another) and
+// across it (partial row groups of the horizontal passes, partial column vectors of the
+// vertical ones).
 TEST(ResampleOptimised, MatchesReferenceForEveryExtentUpTo40) {
     WorkerPool pool(2);
     uint32_t seed = 100;
