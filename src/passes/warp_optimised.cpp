@@ -5,7 +5,8 @@
 // in both its rows (the helper column W and row H included, read with clamping as the quads'
 // helper pixels do). Each vector of blocks then takes the weight table's point-or-linear choice
 // of both reads once, from the block's top-left pixel and its right and lower neighbours, and
-// draws the pixels of both rows that lie in the band. The shifted texel lies a few columns (or
+// draws the pixels of both rows that lie in the band (its table reads made while the vector
+// before is drawn, so that their latency is hidden). The shifted texel lies a few columns (or
 // rows) from the pixel, within a range the strength bounds, so the six tap weights are placed
 // per lane onto the fixed columns around the pixel that the range covers (+0 on the columns a
 // lane's taps miss) and every channel is summed over those columns, read from rows converted
@@ -121,6 +122,26 @@ HWY_INLINE void TapWeights(const WeightTable& table, VF f, const BlockFilters& f
     weights[3] = b[0];
     weights[4] = b[1];
     weights[5] = b[2];
+}
+
+// The tap weights of both rows of a vector of blocks (those of a row not drawn left as +0). The
+// loops over a block's two rows are unrolled, so that these stay in registers.
+struct BlockWeights {
+    VF row[2][kWarpTaps] = {};
+};
+
+// The tap weights of the vector of blocks at x. The row kernels take them one vector ahead of
+// the pixels they draw, so that the table's gathers overlap the sums, divisions and stores of
+// the vector before.
+template <bool kInRange>
+HWY_INLINE BlockWeights WeightsOfBlocks(const WeightTable& table, const BlockRowPhases& phases, const bool draw[2],
+                                        size_t x) {
+    const BlockFilters filters = FiltersOfBlocks<kInRange>(table, phases.Phase(0), phases.Phase(1), x);
+    BlockWeights w;
+#pragma GCC unroll 2
+    for (int r = 0; r < 2; ++r)
+        if (draw[r]) TapWeights<kInRange>(table, hn::LoadU(DF(), phases.Phase(r) + x), filters, w.row[r]);
+    return w;
 }
 
 // The sum of the six weights, in tap order from +0 as the taps are summed.
@@ -294,14 +315,16 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
             out[r] = ctx.target.Row(top + r);
         }
 
+        BlockWeights current = WeightsOfBlocks<kPicked>(table, phases, draw, 0);
         for (size_t x = 0; x < width; x += N) {
             const size_t count = std::min(N, width - x);
             ahead.Fetch(x);
-            const BlockFilters filters = FiltersOfBlocks<kPicked>(table, phases.Phase(0), phases.Phase(1), x);
+            const BlockWeights next =
+                x + N < width ? WeightsOfBlocks<kPicked>(table, phases, draw, x + N) : BlockWeights();
+#pragma GCC unroll 2
             for (int r = 0; r < 2; ++r) {
                 if (!draw[r]) continue;
-                VF weights[kWarpTaps];
-                TapWeights<kPicked>(table, hn::LoadU(df, phases.Phase(r) + x), filters, weights);
+                const VF* weights = current.row[r];
                 const VF offset = hn::LoadU(df, phases.Offset(r) + x);
                 VF sum[4];
                 if constexpr (kPicked) {
@@ -323,6 +346,7 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
                 }
                 StoreQuotients<kPicked>(sum, WeightSum(weights), out[r] + 4 * x, count);
             }
+            current = next;
         }
     }
 }
@@ -386,14 +410,16 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
             out[r] = ctx.target.Row(top + r);
         }
 
+        BlockWeights current = WeightsOfBlocks<kPicked>(table, phases, draw, 0);
         for (size_t x = 0; x < width; x += N) {
             const size_t count = std::min(N, width - x);
             ahead.Fetch(x);
-            const BlockFilters filters = FiltersOfBlocks<kPicked>(table, phases.Phase(0), phases.Phase(1), x);
+            const BlockWeights next =
+                x + N < width ? WeightsOfBlocks<kPicked>(table, phases, draw, x + N) : BlockWeights();
+#pragma GCC unroll 2
             for (int r = 0; r < 2; ++r) {
                 if (!draw[r]) continue;
-                VF weights[kWarpTaps];
-                TapWeights<kPicked>(table, hn::LoadU(df, phases.Phase(r) + x), filters, weights);
+                const VF* weights = current.row[r];
                 const VF offset = hn::LoadU(df, phases.Offset(r) + x);
                 VF sum[3];
                 if constexpr (kPicked) {
@@ -414,6 +440,7 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
                 }
                 StoreQuotientsNoW<kPicked>(sum, WeightSum(weights), out[r] + 4 * x, count);
             }
+            current = next;
         }
     }
 }
