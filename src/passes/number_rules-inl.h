@@ -18,11 +18,13 @@ namespace hn = hwy::HWY_NAMESPACE;
 // Stored unorm16 values held in 32-bit lanes (0 .. 65535) to floats: v / 65535, correctly
 // rounded, without a division. v / 65535 is the binary fraction that repeats v's 16 bits,
 // v * (2^-16 + 2^-32 + 2^-48 + ...); the first product is exact and the sum of the two rounds to
-// the same float as the division for every stored value (the tests read all of them).
+// the same float as the division for every stored value (the tests read all of them). As the
+// first product is exact, a fused multiply-add rounds the same sum once, and so does its
+// emulation where a target has none.
 template <class DF>
 HWY_INLINE hn::Vec<DF> ReadUnormWideVec(DF df, hn::Vec<hn::Rebind<uint32_t, DF>> v) {
     const hn::Vec<DF> f = hn::ConvertTo(df, hn::BitCast(hn::Rebind<int32_t, DF>(), v));
-    return hn::Add(hn::Mul(f, hn::Set(df, 0x1p-16f)), hn::Mul(f, hn::Set(df, 0x1p-32f + 0x1p-48f)));
+    return hn::MulAdd(f, hn::Set(df, 0x1p-16f), hn::Mul(f, hn::Set(df, 0x1p-32f + 0x1p-48f)));
 }
 
 // Stored unorm16 values (one per lane, in a half-width u16 vector) to floats: v / 65535.
@@ -38,7 +40,7 @@ inline constexpr int32_t kWholeBiasBits = 0x4B000000;
 
 // Floats to stored unorm16 values in the low 16 bits of 32-bit lanes (the bits above are not
 // zero): clamp to [0, 1] (NaN gives 0), then the exactly nearest step of p = x * 65535, in float
-// alone. h = x * 65536 is exact, and so are its nearest integer m (adding and taking away 2^23,
+// alone. On targets without a fused multiply-add: h = x * 65536 is exact, and so are its nearest integer m (adding and taking away 2^23,
 // which leaves m in the low bits of the sum) and f = h - m, |f| <= 1/2. p = m + (f - x) with
 // -3/2 < f - x <= 1/2, so the step is m, or m - 1 where f - x < -1/2, that is where f + 1/2 < x;
 // that sum is exact wherever the test can hold (h >= 1/2). p lies half-way between steps only
@@ -56,12 +58,19 @@ HWY_INLINE hn::Vec<hn::Rebind<uint32_t, DF>> StoreUnormBits(DF df, hn::Vec<DF> v
     }
 #endif
     v = hn::Min(v, hn::Set(df, 1.0f));
+#if HWY_NATIVE_FMA
+    // With a fused multiply-add the exact v * 65535 + 2^23 is rounded once; between 2^23 and
+    // 2^24 the floats are the whole numbers, so that is 2^23 plus the nearest step of v * 65535,
+    // ties to even: the rule itself, in one instruction.
+    return hn::BitCast(hn::Rebind<uint32_t, DF>(), hn::MulAdd(v, hn::Set(df, 65535.0f), hn::Set(df, kWholeBias)));
+#else
     const hn::Vec<DF> shift = hn::Set(df, kWholeBias);
     const hn::Vec<DF> h = hn::Mul(v, hn::Set(df, 65536.0f));
     hn::Vec<DF> step = hn::Add(h, shift);
     const hn::Vec<DF> f = hn::Sub(h, hn::Sub(step, shift));
     step = hn::IfThenElse(hn::Lt(hn::Add(f, hn::Set(df, 0.5f)), v), hn::Sub(step, hn::Set(df, 1.0f)), step);
     return hn::BitCast(hn::Rebind<uint32_t, DF>(), step);
+#endif
 }
 
 // Floats to stored unorm16 values held in 32-bit lanes (0 .. 65535).
