@@ -1,7 +1,7 @@
-// Vector form of Exp2ToFloat (exp2.h): one float lane per value, computed in double lanes to the
-// same double approximation as the scalar form's fast path (the same operations on the same
-// values, in the same order), so both round it only where that gives the correctly rounded
-// result; lanes it cannot settle go to the scalar form.
+// Vector form of Exp2ToFloat (exp2.h): one float lane per value, computed in double lanes by the
+// scalar form's fast path (the same operations on the same values, in the same order, its
+// multiply-adds fused where the target has them), so both round it only where that gives the
+// correctly rounded result; lanes it cannot settle go to the scalar form.
 // Included once per SIMD target from a file that uses hwy/foreach_target.h.
 #if defined(QV_PASSES_EXP2_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef QV_PASSES_EXP2_INL_H_
@@ -22,11 +22,24 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #include "passes/exp2_polynomial-inl.h"
 
+// a * b + c in double lanes. Where the target has a fused multiply-add it rounds once: the
+// approximation then takes fewer roundings than the scalar form's, stays within the error bound
+// the window tests assume (exp2.h), and so rounds to float only where that is the correct
+// rounding, as the scalar form does.
+template <class V>
+HWY_INLINE V LaneMulAdd(V a, V b, V c) {
+#if HWY_NATIVE_FMA
+    return hn::MulAdd(a, b, c);
+#else
+    return hn::Add(c, hn::Mul(a, b));
+#endif
+}
+
 template <class DD>
 struct LaneOps {
     DD dd;
     HWY_INLINE hn::Vec<DD> Mul(hn::Vec<DD> a, hn::Vec<DD> b) const { return hn::Mul(a, b); }
-    HWY_INLINE hn::Vec<DD> Add(hn::Vec<DD> a, hn::Vec<DD> b) const { return hn::Add(a, b); }
+    HWY_INLINE hn::Vec<DD> MulAdd(hn::Vec<DD> a, hn::Vec<DD> b, hn::Vec<DD> c) const { return LaneMulAdd(a, b, c); }
     HWY_INLINE hn::Vec<DD> Const(double c) const { return hn::Set(dd, c); }
 };
 
@@ -64,7 +77,7 @@ HWY_INLINE hn::Vec<DD> Exp2Fast(DD dd, hn::Vec<DD> x) {
 #endif
     const auto bits = hn::BitCast(du, biased);
     const auto t = hn::BitCast(dd, hn::Add(ScaledTableEntry(du, bits), hn::ShiftLeft<kScaleShift>(bits)));
-    return hn::Add(t, hn::Mul(t, Exp2Polynomial(r, LaneOps<DD>{dd})));
+    return LaneMulAdd(t, Exp2Polynomial(r, LaneOps<DD>{dd}), t);
 }
 
 // Lanes of r whose rounding to float the window test by multiplication cannot vouch for.
@@ -113,8 +126,8 @@ HWY_INLINE hn::Vec<DF> Exp2ToFloatAnyRange(DF df, hn::Vec<DF> z) {
     const bool settled = hn::AllTrue(df, belowOverflow) &&
                          hn::AllFalse(dh, hn::Or(UnsureByProducts(dd, dh, lower), UnsureByProducts(dd, dh, upper)));
 #endif
-    // The scalar form settles the whole vector: its fast path forms the same approximation as
-    // this one on every ordinary lane, and its other paths the right result on the rest.
+    // The scalar form settles the whole vector: it gives the correctly rounded result on every
+    // lane, which is what this one gives on every lane it settles.
     return HWY_LIKELY(settled) ? result : Exp2ToFloatByScalar(df, z);
 }
 
@@ -150,9 +163,9 @@ struct ChainOps {
         KeepInterleaved(r);
         return r;
     }
-    HWY_INLINE Chains Add(const Chains& a, const Chains& b) const {
+    HWY_INLINE Chains MulAdd(const Chains& a, const Chains& b, const Chains& c) const {
         Chains r;
-        for (size_t i = 0; i < Chains::kCount; ++i) r.v[i] = hn::Add(a.v[i], b.v[i]);
+        for (size_t i = 0; i < Chains::kCount; ++i) r.v[i] = LaneMulAdd(a.v[i], b.v[i], c.v[i]);
         KeepInterleaved(r);
         return r;
     }
@@ -180,7 +193,7 @@ HWY_INLINE Exp2Chains<DF, N> PromoteChains(DF /* tag */, const hn::Vec<DF>* z) {
 template <size_t N, class DF>
 HWY_INLINE Exp2Chains<DF, N> Exp2NearZero(DF df, const hn::Vec<DF>* z) {
     const ChainOps<DF, N> ops;
-    return ops.Add(ops.Const(1.0), Exp2Polynomial(PromoteChains<N>(df, z), ops));
+    return ops.MulAdd(ops.Const(1.0), Exp2Polynomial(PromoteChains<N>(df, z), ops), ops.Const(1.0));
 }
 
 // Exp2Fast of every lane, for z with |z| < kNormalBound.
@@ -216,7 +229,7 @@ HWY_INLINE Exp2Chains<DF, N> Exp2Normal(DF df, const hn::Vec<DF>* z) {
         t.v[2 * n + 1] = hn::Vec<decltype(dd)>{_mm512_castsi512_pd(_mm512_permutex2var_epi32(low, pairUpper.raw, high))};
     }
     const ChainOps<DF, N> ops;
-    return ops.Add(t, ops.Mul(t, Exp2Polynomial(PromoteChains<N>(df, r), ops)));
+    return ops.MulAdd(t, Exp2Polynomial(PromoteChains<N>(df, r), ops), t);
 #else
     const hn::Half<DF> dh;
     const typename Exp2Chains<DF, N>::DD dd;

@@ -63,7 +63,7 @@ DoubleDouble TwoProduct(double a, double b) {
 
 struct ScalarOps {
     double Mul(double a, double b) const { return a * b; }
-    double Add(double a, double b) const { return a + b; }
+    double MulAdd(double a, double b, double c) const { return c + a * b; }
     double Const(double c) const { return c; }
 };
 
@@ -95,7 +95,7 @@ double Exp2Fast(double x) {
     const double r = x - (biased - kTableBias);
     const uint64_t bits = std::bit_cast<uint64_t>(biased);
     const double t = std::bit_cast<double>(kScaledTable[bits & (kTableSize - 1)] + (bits << kScaleShift));
-    return t + t * Exp2Polynomial(r, ScalarOps());
+    return ScalarOps().MulAdd(t, Exp2Polynomial(r, ScalarOps()), t);
 }
 
 }  // namespace exp2_detail

@@ -1,8 +1,9 @@
 // The weight exponential of the denoise pass: 2^z correctly rounded to float, computed by the
 // project's own routine rather than the platform's libm, so the result is the same bits on
 // every machine. The scalar form (here) and the vector form (exp2-inl.h) form the same double
-// approximation, and each rounds it to float only where that rounding is provably the correct
-// one, so both give the correctly rounded result.
+// approximation (the vector form with fewer roundings where it fuses multiply-adds), and each
+// rounds it to float only where that rounding is provably the correct one, so both give the
+// correctly rounded result.
 //
 // The fast path evaluates 2^z in double from a 16-entry table and a degree-5 polynomial
 // (relative error below 2^-46). Rounding that to float is the correctly rounded result unless
