@@ -66,20 +66,17 @@ HWY_INLINE void ConvertTexels(DF df, const uint16_t* HWY_RESTRICT texels, float*
 // first + i of a plane lies at plane[i] for -1 <= i < columns; columns outside the row hold its
 // edge texel, as clamped reads give. Rows are converted on first use and kept while fewer than
 // `capacity` rows lie between the lowest and the highest one in use, so rows within such a span
-// are all available at once and a band converts each input row about once. A kernel may keep
-// `derivedPlanes` more planes per row (4, 5, ...), filled from the converted ones once per
-// conversion.
+// are all available at once and a band converts each input row about once.
 class PlanarRowCache {
 public:
-    PlanarRowCache(const gfx::TextureView& input, int first, int columns, int capacity, int derivedPlanes = 0)
+    PlanarRowCache(const gfx::TextureView& input, int first, int columns, int capacity)
         : input_(input),
           first_(first),
           columns_(std::max(columns, 1)),
           capacity_(std::max(capacity, 1)),
-          planeCount_(static_cast<size_t>(4 + std::max(derivedPlanes, 0))),
           planeStride_(static_cast<size_t>(kLeadColumns + columns_ + kAlignColumns - 1) / kAlignColumns *
                        kAlignColumns),
-          storage_(sizeof(float) * planeStride_ * planeCount_ * static_cast<size_t>(capacity_)),
+          storage_(sizeof(float) * planeStride_ * kPlanes * static_cast<size_t>(capacity_)),
           tags_(static_cast<size_t>(capacity_), -1) {}
 
     size_t PlaneStride() const { return planeStride_; }
@@ -87,23 +84,17 @@ public:
     // The x plane of input row `row` (0 <= row < input height); plane c follows at
     // c * PlaneStride(). Column 0 of every plane is aligned for vector loads.
     const float* Row(int row) {
-        return Row(row, [](float*) {});
-    }
-
-    // As above; `derive(planes)` fills the derived planes right after the row is converted.
-    template <class Derive>
-    const float* Row(int row, const Derive& derive) {
         const size_t slot = static_cast<size_t>(row % capacity_);
-        float* planes = storage_.As<float>() + slot * planeCount_ * planeStride_;
+        float* planes = storage_.As<float>() + slot * kPlanes * planeStride_;
         if (tags_[slot] != row) {
             Convert(input_.Row16(row), planes + kLeadColumns);
-            derive(planes + kLeadColumns);
             tags_[slot] = row;
         }
         return planes + kLeadColumns;
     }
 
 private:
+    static constexpr size_t kPlanes = 4;
     // Column -1 sits just before an aligned column 0.
     static constexpr int kLeadColumns = 16;
     static constexpr int kAlignColumns = 16;
@@ -143,7 +134,6 @@ private:
     int first_;
     int columns_;
     int capacity_;
-    size_t planeCount_;
     size_t planeStride_;
     ScratchBlock storage_;
     std::vector<int> tags_;

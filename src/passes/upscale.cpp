@@ -22,9 +22,6 @@ namespace {
 
 constexpr int kTaps = 6;
 constexpr int kWindow = 3;
-// Range planes a vertical band derives from each converted row, after its four channels.
-constexpr int kRangeLo = 4;
-constexpr int kRangeHi = 5;
 
 int FloatLanes() { return static_cast<int>(hn::Lanes(hn::ScalableTag<float>())); }
 
@@ -154,24 +151,17 @@ void UpscaleHBand(const ResampleJob& job, const LaneGroups& groups, int y0, int 
 }
 
 // upscale_v: lanes are output columns of one row; the six input rows are weighed down the
-// column. Each converted input row also keeps the luma range of every column and its two
-// neighbours, so the window's range is that of its three rows.
+// column. The window's range is formed as the row is weighed, from the luma of its three rows:
+// these are normally among the six rows being read, so that costs a few loads from lines at
+// hand, where range planes kept per converted row would be streams of their own.
 void UpscaleVBand(const ResampleJob& job, int y0, int y1) {
     const hn::ScalableTag<float> df;
     using V = hn::Vec<decltype(df)>;
     const int N = static_cast<int>(hn::Lanes(df));
     const ResamplePlan& plan = *job.plan;
     const int vectorColumns = (job.width + N - 1) / N * N;
-    PlanarRowCache cache(job.input, 0, vectorColumns + 1, job.cachedRows, 2);
+    PlanarRowCache cache(job.input, 0, vectorColumns + 1, job.cachedRows);
     const size_t ps = cache.PlaneStride();
-    const auto range = [&](float* planes) {
-        for (int i = 0; i < vectorColumns; i += N) {
-            const V l = hn::LoadU(df, planes + i - 1), c = hn::Load(df, planes + i), r = hn::LoadU(df, planes + i + 1);
-            hn::Store(hn::Min(hn::Min(l, c), r), df, planes + kRangeLo * ps + i);
-            hn::Store(hn::Max(hn::Max(l, c), r), df, planes + kRangeHi * ps + i);
-        }
-    };
-    const size_t hiPlane = (kRangeHi - kRangeLo) * ps;
 
     for (int y = y0; y < y1; ++y) {
         // The rows this output row reads span fewer rows than the cache holds, so fetching one
@@ -179,11 +169,11 @@ void UpscaleVBand(const ResampleJob& job, int y0, int y1) {
         const float* tap[kTaps];
         V w[kTaps];
         for (int k = 0; k < kTaps; ++k) {
-            tap[k] = cache.Row(plan.TapIndex(k)[y], range);
+            tap[k] = cache.Row(plan.TapIndex(k)[y]);
             w[k] = hn::Set(df, plan.TapWeight(k)[y]);
         }
         const float* window[kWindow];
-        for (int k = 0; k < kWindow; ++k) window[k] = cache.Row(plan.WindowIndex(k)[y], range) + kRangeLo * ps;
+        for (int k = 0; k < kWindow; ++k) window[k] = cache.Row(plan.WindowIndex(k)[y]);
         const V sum = hn::Set(df, plan.weightSum[static_cast<size_t>(y)]);
         // The next input row the band converts is fetched meanwhile.
         const RowAhead ahead(job.input, std::min(plan.TapIndex(kTaps - 1)[y] + 1, job.input.height - 1), N);
@@ -195,11 +185,16 @@ void UpscaleVBand(const ResampleJob& job, int y0, int y1) {
             for (size_t c = 0; c < 4; ++c) {
                 A[c] = WeighTaps(df, w, [&](int k) { return hn::Load(df, tap[k] + c * ps + at); });
             }
-            const V lo = hn::Min(hn::Min(hn::Load(df, window[0] + at), hn::Load(df, window[1] + at)),
-                                 hn::Load(df, window[2] + at));
-            const V hi = hn::Max(hn::Max(hn::Load(df, window[0] + hiPlane + at),
-                                         hn::Load(df, window[1] + hiPlane + at)),
-                                 hn::Load(df, window[2] + hiPlane + at));
+            // Each window row's luma over the column and its two neighbours (the converted rows
+            // hold columns -1 .. vectorColumns).
+            V lo, hi;
+            for (int k = 0; k < kWindow; ++k) {
+                const V l = hn::LoadU(df, window[k] + at - 1), c = hn::Load(df, window[k] + at),
+                        r = hn::LoadU(df, window[k] + at + 1);
+                const V rowLo = hn::Min(hn::Min(l, c), r), rowHi = hn::Max(hn::Max(l, c), r);
+                lo = k == 0 ? rowLo : hn::Min(lo, rowLo);
+                hi = k == 0 ? rowHi : hn::Max(hi, rowHi);
+            }
             const V luma = hn::Min(hi, hn::Max(hn::Div(A[0], sum), lo));
             StoreTexels(df, luma, hn::Div(A[1], sum), hn::Div(A[2], sum), hn::Div(A[3], sum), out + 4 * x,
                         static_cast<size_t>(std::min(N, job.width - x)));
