@@ -205,32 +205,33 @@ HWY_INLINE void ExpandChannel(const uint16_t* HWY_RESTRICT texels, size_t end, f
     }
 }
 
-// Converts the channels of one texel row named by `out` (null to skip; out[c] points at column 0
-// of a row laid out as `layout`) and fills the margins with the edge values.
-HWY_INLINE void ExpandRow(const uint16_t* HWY_RESTRICT texels, int width, const RowLayout& layout,
-                          float* const out[4]) {
+// Converts the channels named by `out` (null to skip) of the texels at columns x0 .. x1 - 1 of a
+// row (x0 and x1 multiples of N), so that a kernel can convert a row ahead a vector at a time
+// while it draws from others.
+HWY_INLINE void ExpandColumns(const uint16_t* HWY_RESTRICT texels, size_t x0, size_t x1, float* const out[4]) {
     const DF df;
-    const size_t N = hn::Lanes(df);
-    const size_t whole = static_cast<size_t>(width) / N * N;
-    const int wanted = (out[0] ? 1 : 0) + (out[1] ? 1 : 0) + (out[2] ? 1 : 0) + (out[3] ? 1 : 0);
-    if (wanted == 1) {  // the common case, without a test per channel and vector
-        if (out[0]) ExpandChannel<0>(texels, whole, out[0]);
-        if (out[1]) ExpandChannel<1>(texels, whole, out[1]);
-        if (out[2]) ExpandChannel<2>(texels, whole, out[2]);
-        if (out[3]) ExpandChannel<3>(texels, whole, out[3]);
-    } else {
-        for (size_t x = 0; x < whole; x += N) {
-            VU32 low, high;
-            hn::LoadInterleaved2(DU32(), reinterpret_cast<const uint32_t*>(texels + 4 * x), low, high);
-            const VU32 c[4] = {ChannelOf<0>(low, high), ChannelOf<1>(low, high), ChannelOf<2>(low, high),
-                               ChannelOf<3>(low, high)};
-            for (int ch = 0; ch < 4; ++ch) {
-                if (out[ch]) hn::StoreU(ReadUnormWideVec(df, c[ch]), df, out[ch] + x);
-            }
+    for (size_t x = x0; x < x1; x += hn::Lanes(df)) {
+        VU32 low, high;
+        hn::LoadInterleaved2(DU32(), reinterpret_cast<const uint32_t*>(texels + 4 * x), low, high);
+        const VU32 c[4] = {ChannelOf<0>(low, high), ChannelOf<1>(low, high), ChannelOf<2>(low, high),
+                           ChannelOf<3>(low, high)};
+        for (int ch = 0; ch < 4; ++ch) {
+            if (out[ch]) hn::StoreU(ReadUnormWideVec(df, c[ch]), df, out[ch] + x);
         }
     }
-    size_t x = whole;
-    for (; x < static_cast<size_t>(width); ++x) {
+}
+
+// Columns of a row `width` texels wide that ExpandColumns converts: the whole vectors.
+HWY_INLINE size_t WholeColumns(int width) {
+    const size_t N = hn::Lanes(DF());
+    return static_cast<size_t>(width) / N * N;
+}
+
+// Completes a row whose whole vectors are converted: the columns past them, then the margins
+// filled with the edge values.
+HWY_INLINE void FinishRow(const uint16_t* HWY_RESTRICT texels, int width, const RowLayout& layout,
+                          float* const out[4]) {
+    for (size_t x = WholeColumns(width); x < static_cast<size_t>(width); ++x) {
         for (int ch = 0; ch < 4; ++ch) {
             if (out[ch]) out[ch][x] = gfx::ReadUnorm(texels[4 * x + static_cast<size_t>(ch)]);
         }
@@ -243,6 +244,59 @@ HWY_INLINE void ExpandRow(const uint16_t* HWY_RESTRICT texels, int width, const 
         std::fill(row + width, row + end, row[width - 1]);
     }
 }
+
+// Converts the channels of one texel row named by `out` (null to skip; out[c] points at column 0
+// of a row laid out as `layout`) and fills the margins with the edge values.
+HWY_INLINE void ExpandRow(const uint16_t* HWY_RESTRICT texels, int width, const RowLayout& layout,
+                          float* const out[4]) {
+    const size_t whole = WholeColumns(width);
+    const int wanted = (out[0] ? 1 : 0) + (out[1] ? 1 : 0) + (out[2] ? 1 : 0) + (out[3] ? 1 : 0);
+    if (wanted == 1) {  // the common case, without a test per channel and vector
+        if (out[0]) ExpandChannel<0>(texels, whole, out[0]);
+        if (out[1]) ExpandChannel<1>(texels, whole, out[1]);
+        if (out[2]) ExpandChannel<2>(texels, whole, out[2]);
+        if (out[3]) ExpandChannel<3>(texels, whole, out[3]);
+    } else {
+        ExpandColumns(texels, 0, whole, out);
+    }
+    FinishRow(texels, width, layout, out);
+}
+
+// A texel row converted ahead, a few vectors of columns at a time, while a kernel draws from
+// rows converted before, so that the conversion's memory traffic overlaps the drawing's
+// arithmetic. Empty (nothing to convert) when default-constructed.
+class PendingRow {
+public:
+    PendingRow() = default;
+    PendingRow(const uint16_t* texels, int width, const RowLayout& layout, float* const out[4])
+        : texels_(texels), width_(width), layout_(&layout), whole_(WholeColumns(width)) {
+        std::copy_n(out, 4, out_);
+    }
+
+    // Converts the row's whole vectors of columns up to `end`.
+    HWY_INLINE void Advance(size_t end) {
+        end = std::min(end, whole_);
+        if (done_ >= end) return;
+        ExpandColumns(texels_, done_, end, out_);
+        done_ = end;
+    }
+
+    // Converts the rest of the row and its margins.
+    void Finish() {
+        if (!texels_) return;
+        Advance(whole_);
+        FinishRow(texels_, width_, *layout_, out_);
+        texels_ = nullptr;
+    }
+
+private:
+    const uint16_t* texels_ = nullptr;
+    int width_ = 0;
+    const RowLayout* layout_ = nullptr;
+    size_t whole_ = 0;  // 0 when empty, so Advance does nothing
+    size_t done_ = 0;   // columns converted
+    float* out_[4] = {nullptr, nullptr, nullptr, nullptr};
+};
 
 // Some channels of the rows a band reads (lo .. hi - 1 of the texture), each channel a plane laid
 // out as `layout`, converted when first asked for. The converted rows live in a ring of

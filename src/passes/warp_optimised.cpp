@@ -17,7 +17,8 @@
 //
 // Rows are converted and pixels stored by the division-free forms of the read and store rules
 // (number_rules-inl.h), and the texels of the next block row are fetched into the cache while the
-// current one is drawn.
+// current one is drawn. warp_h also converts the image rows of the next block row while it draws
+// the current one, so that their loads and stores overlap its arithmetic.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "passes/warp_optimised.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -283,7 +284,9 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     // the image's.
     const gfx::TextureView& mapTexture = ctx.samplers[kWarpMapSampler].texture;
     ConvertedRows<1> warpMap(mapTexture, span, 1, 2);
-    ConvertedRows<kPicked ? 4 : 0> texels(image, span, kPicked ? std::max(-kLow, kHigh) - kWarpFirstTap + 1 : 0, 2);
+    // The image's rows of a block row, and those of the next, converted ahead while this one is
+    // drawn: four consecutive rows, so the two kinds never share a slot.
+    ConvertedRows<kPicked ? 4 : 0> texels(image, span, kPicked ? std::max(-kLow, kHigh) - kWarpFirstTap + 1 : 0, 4);
     BlockRowPhases phases(columns);
     RowsAhead ahead;
     const float lastColumn = static_cast<float>(image.width - 1);
@@ -314,6 +317,9 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
             rowTexels[r] = image.Row16(std::clamp(top + r, 0, image.height - 1));
             out[r] = ctx.target.Row(top + r);
         }
+        PendingRow nextRows[2];
+        if constexpr (kPicked)
+            for (int r = top + 2; r < std::min(top + 4, y1); ++r) nextRows[r - top - 2] = texels.Start(r);
 
         BlockWeights current = WeightsOfBlocks<kPicked>(table, phases, draw, 0);
         for (size_t x = 0; x < width; x += N) {
@@ -321,6 +327,8 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
             ahead.Fetch(x);
             const BlockWeights next =
                 x + N < width ? WeightsOfBlocks<kPicked>(table, phases, draw, x + N) : BlockWeights();
+            if constexpr (kPicked)
+                for (PendingRow& a : nextRows) a.Advance(x + N);
 #pragma GCC unroll 2
             for (int r = 0; r < 2; ++r) {
                 if (!draw[r]) continue;
@@ -348,6 +356,8 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
             }
             current = next;
         }
+        if constexpr (kPicked)
+            for (PendingRow& a : nextRows) a.Finish();
     }
 }
 

@@ -49,11 +49,24 @@ public:
         const int slot = r % slots_;
         if (tags_[static_cast<size_t>(slot)] != r) {
             float* out[4] = {nullptr, nullptr, nullptr, nullptr};
-            for (int c = 0; c < kChannels; ++c) out[c] = Plane(slot, c);
+            Planes(slot, out);
             detail_rows::ExpandRow(texture_.Row16(r), texture_.width, layout_, out);
             tags_[static_cast<size_t>(slot)] = r;
         }
         return Plane(slot, channel);
+    }
+
+    // Starts converting row r (clamped) ahead, into its slot: empty where the row is there
+    // already. The slot must hold none of the rows in use until the row is finished, and Row must
+    // not be asked for it before.
+    detail_rows::PendingRow Start(int r) {
+        r = Clamped(r);
+        const int slot = r % slots_;
+        if (tags_[static_cast<size_t>(slot)] == r) return detail_rows::PendingRow();
+        float* out[4] = {nullptr, nullptr, nullptr, nullptr};
+        Planes(slot, out);
+        tags_[static_cast<size_t>(slot)] = r;
+        return detail_rows::PendingRow(texture_.Row16(r), texture_.width, layout_, out);
     }
 
     // The texels of row r (clamped), for asking the memory system ahead for rows about to be
@@ -62,6 +75,10 @@ public:
 
 private:
     int Clamped(int r) const { return std::clamp(r, 0, texture_.height - 1); }
+
+    void Planes(int slot, float* out[4]) const {
+        for (int c = 0; c < kChannels; ++c) out[c] = Plane(slot, c);
+    }
 
     float* Plane(int slot, int channel) const {
         const size_t index = static_cast<size_t>(slot * kChannels + channel);
