@@ -14,15 +14,15 @@ namespace {
 // than the gap between two passes of a frame, short against a frame.
 constexpr auto kWatchTime = std::chrono::microseconds(100);
 
+// Returns once `ready` holds or the watch time is up; the caller then waits for it asleep.
 template <class Ready>
-bool WatchFor(const Ready& ready) {
+void WatchFor(const Ready& ready) {
     const auto until = std::chrono::steady_clock::now() + kWatchTime;
-    for (int spins = 0;; ++spins) {
-        if (ready()) return true;
+    for (int spins = 0; !ready(); ++spins) {
 #if defined(__x86_64__) || defined(__i386__)
         _mm_pause();
 #endif
-        if ((spins & 63) == 63 && std::chrono::steady_clock::now() >= until) return ready();
+        if ((spins & 63) == 63 && std::chrono::steady_clock::now() >= until) return;
     }
 }
 

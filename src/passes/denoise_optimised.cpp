@@ -32,6 +32,7 @@
 #include "passes/exp2-inl.h"
 #include "passes/exp2.h"
 #include "passes/number_rules-inl.h"
+#include "passes/row_bands.h"
 #include "platform/d3d9/number_rules.h"
 
 #ifndef QV_PASSES_DENOISE_OPTIMISED_SHARED_
@@ -588,10 +589,8 @@ void DenoiseOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler)
     const float h2 = effect::ReadBlock<effect::ParamsBlock>(ctx.params).H2;
     // The centre candidate's distance is 0 at every pixel, so its weight is one value per draw.
     const float centreWeight = Exp2ToFloat((0.0f * h2) * kDenoiseExponentScale);
-    // Each band recomputes two rows of weights above it; a few bands per worker keep that small
-    // and still balance the load.
-    const int workers = std::max(1, scheduler.Workers());
-    const int grain = std::max(16, (ctx.height + 8 * workers - 1) / (8 * workers));
+    // Each band recomputes two rows of weights above it: at least 16 rows a band keep that small.
+    const int grain = BandRows(ctx.height, scheduler.Workers(), 16);
     scheduler.Run(ctx.height, grain, [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DenoiseRows)(ctx, h2, centreWeight, y0, y1); });
 }
 

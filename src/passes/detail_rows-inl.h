@@ -20,6 +20,7 @@
 #include <hwy/highway.h>
 
 #include "passes/number_rules-inl.h"
+#include "passes/row_bands.h"
 #include "passes/scratch_memory.h"
 #include "platform/d3d9/number_rules.h"
 #include "platform/d3d9/pixel_program.h"
@@ -147,12 +148,8 @@ HWY_INLINE void PrefetchTexels(const uint16_t* row, int width, size_t x) {
     hwy::Prefetch(row + 4 * std::min(x + hn::Lanes(DF()) - 1, last));
 }
 
-// Rows of bands: about two bands per worker, so a pool balances, and at least a few rows each
-// so the rows a band reads around its own cost little.
-inline int BandRows(int rows, int workers) {
-    const int bands = 8 * std::max(workers, 1);
-    return std::max(8, (rows + bands - 1) / bands);
-}
+// Rows of the stage's bands (row_bands.h), at least eight each.
+inline int BandRows(int rows, int workers) { return passes::BandRows(rows, workers, 8); }
 
 // Stores four vectors of stored values as `count` (1 .. N) consecutive texels.
 HWY_INLINE void StoreTexelBits(VU16 c0, VU16 c1, VU16 c2, VU16 c3, uint16_t* HWY_RESTRICT dst, size_t count) {

@@ -196,14 +196,18 @@ WorkerPool* Device::OptimisedPool() {
     return pool_.get();
 }
 
-void Device::PrepareTexels(const Texture& texture) {
+void Device::RunRows(int rows, const std::function<void(int, int)>& band) {
     WorkerPool* pool = OptimisedPool();
     if (!pool || pool->Size() == 1) {
-        texture.EnsureFilled();
+        band(0, rows);
         return;
     }
-    const Texture::RowRunner runner = [pool](int rows, const std::function<void(int, int)>& band) {
-        pool->ParallelBands(rows, (rows + 4 * pool->Size() - 1) / (4 * pool->Size()), band);
+    pool->ParallelBands(rows, (rows + 4 * pool->Size() - 1) / (4 * pool->Size()), band);
+}
+
+void Device::PrepareTexels(const Texture& texture) {
+    const Texture::RowRunner runner = [this](int rows, const std::function<void(int, int)>& band) {
+        RunRows(rows, band);
     };
     texture.EnsureFilled(&runner);
 }
@@ -226,6 +230,8 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     if (!dst.TryLockForCopy()) return D3DERR_INVALIDCALL;
     const Texture& src = source->Owner();
     const size_t rowBytes = src.TexelBytes() * from.Width;
+    PrepareTexels(src);
+    PrepareTexels(dst);
     uint8_t* const to0 = dst.Bits();
     const uint8_t* const from0 = src.Bits();
     const auto copyRows = [&](int y0, int y1) {
@@ -234,12 +240,7 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
         }
     };
     // The optimised adapter copies on its workers too: a frame's read-back is megabytes.
-    const int rows = static_cast<int>(from.Height);
-    if (adapter_ != kReferenceAdapter && pool_ && pool_->Size() > 1) {
-        pool_->ParallelBands(rows, (rows + 2 * pool_->Size() - 1) / (2 * pool_->Size()), copyRows);
-    } else {
-        copyRows(0, rows);
-    }
+    RunRows(static_cast<int>(from.Height), copyRows);
     dst.UnlockAfterCopy();
     return injected.Or(D3D_OK);
 }

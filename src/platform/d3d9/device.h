@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -66,7 +67,10 @@ private:
     void RunProgram(const gfx::DrawContext& context);
     // The optimised adapter's pool at the worker count now in force; null on the reference one.
     WorkerPool* OptimisedPool();
-    // A texture a draw reaches gets its fill pattern, on the pool where there is one.
+    // band(y0, y1) over rows 0 .. rows - 1: in bands on the optimised adapter's workers, else
+    // at once on this thread.
+    void RunRows(int rows, const std::function<void(int, int)>& band);
+    // A texture a draw reaches gets its fill pattern, on the workers where there are some.
     void PrepareTexels(const Texture& texture);
 
     IDirect3D9* direct3d_;
