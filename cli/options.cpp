@@ -137,7 +137,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv) {
         ->type_name("LAYOUT");
     app.add_option("--output-depth", outputDepth, "Output bits per sample, 8..16 (default: the input's; 16 for .ycp input)")
         ->type_name("BITS");
-    app.add_option("--dither", dither, "Dither when reducing depth: none, ordered, error-diffusion (default)")
+    app.add_option("--dither", dither, "Dither when reducing depth: none, ordered (default), error-diffusion")
         ->type_name("KIND");
     app.add_option("--fps", fps, "Output frame rate (default: the input's; 30:1 for .ycp input)")->type_name("N:D");
     app.add_option("--threads", threads, "Host worker threads (default: one per core)")->type_name("N");

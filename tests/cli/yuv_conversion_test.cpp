@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aligned_frame.h"
+#include "options.h"
 #include "yuv_converter.h"
 
 namespace qv::cli {
@@ -168,6 +169,31 @@ TEST(YuvConversion, ReducedDepthDithers) {
         EXPECT_TRUE(mixed);
         EXPECT_NEAR(sum / (64 * 64), exact, 0.05);
     }
+}
+
+TEST(YuvConversion, DefaultDitherLeavesUnchangedAreasAlone) {
+    // Host values between 8-bit steps everywhere, then the same frame with one pixel changed
+    // near its top-left corner. The host's default dither changes no sample away from that
+    // pixel, so a still area of a clip does not shimmer when something elsewhere moves; error
+    // diffusion, by contrast, carries the change along the rest of the frame.
+    const YuvFormat f = Format(64, 64, Chroma::k444, 8);
+    std::vector<YcPixel> px(64 * 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            px[static_cast<size_t>(64 * y + x)] = YcPixel{static_cast<int16_t>(2048 + (7 * x + 3 * y) % 19), 0, 0};
+    std::vector<YcPixel> changed = px;
+    changed[64 * 2 + 2].y = static_cast<int16_t>(changed[64 * 2 + 2].y + 100);
+    const auto movedSamples = [&](Dither d) {
+        const Frame before = FromHost(px, f, d);
+        const Frame after = FromHost(changed, f, d);
+        EXPECT_NE(before.Get(0, 2, 2), after.Get(0, 2, 2));
+        int moved = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) moved += (x != 2 || y != 2) && before.Get(0, x, y) != after.Get(0, x, y);
+        return moved;
+    };
+    EXPECT_EQ(movedSamples(Options{}.dither), 0);
+    EXPECT_GT(movedSamples(Dither::kErrorDiffusion), 64);
 }
 
 // One chroma sample raised in an otherwise flat plane; the host's upsampled chroma shows where
