@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 #include <hwy/aligned_allocator.h>
 #include <hwy/cache_control.h>
@@ -295,60 +294,79 @@ private:
     float* out_[4] = {nullptr, nullptr, nullptr, nullptr};
 };
 
-// Some channels of the rows a band reads (lo .. hi - 1 of the texture), each channel a plane laid
-// out as `layout`, converted when first asked for. The converted rows live in a ring of
-// kRingRows slots, so a band's rows pass through cache-sized memory instead of a band-sized
-// copy: a kernel's rows in use at once (a window of at most kRingRows consecutive rows, the
-// band moving down) never share a slot, and a row asked for again after it left the ring is
-// converted again. Row(r, plane) clamps r to the texture as the samplers do.
+// The first kChannels channels of the rows a band reads (lo .. hi - 1 of the texture), each
+// channel a plane laid out as `layout`, converted when first asked for. The converted rows live
+// in a ring of `slots` slots (at most kRingRows), so a band's rows pass through cache-sized
+// memory instead of a band-sized copy: a kernel's rows in use at once (a window of at most
+// `slots` consecutive rows, the band moving down) never share a slot, and a row asked for again
+// after it left the ring is converted again. Rows are clamped to the texture as the samplers do.
+template <int kChannels>
 class ChannelRows {
 public:
+    static_assert(kChannels >= 0 && kChannels <= 4, "a texel has four channels");
     static constexpr int kRingRows = 16;
 
-    ChannelRows(const gfx::TextureView& texture, std::initializer_list<int> channels, int firstRow, int endRow,
-                int span, int margin)
+    ChannelRows(const gfx::TextureView& texture, int firstRow, int endRow, int span, int margin,
+                int slots = kRingRows)
         : texture_(texture),
           layout_(std::max(span, texture.width), margin),
-          planes_(static_cast<int>(channels.size())),
           height_(texture.height),
           lo_(std::clamp(firstRow, 0, texture.height - 1)),
           hi_(std::clamp(endRow, lo_ + 1, texture.height)),
-          slots_(std::min(kRingRows, hi_ - lo_)),
-          storage_(sizeof(float) * layout_.stride * static_cast<size_t>(planes_ * slots_)) {
-        int plane = 0;
-        for (int c : channels) channelPlane_[c] = plane++;
+          slots_(std::clamp(std::min(slots, hi_ - lo_), 1, kRingRows)),
+          storage_(sizeof(float) * layout_.stride * static_cast<size_t>(kChannels * slots_)) {
         for (int& t : tags_) t = -1;
     }
 
     // Rows the band reads that lie outside lo .. hi - 1 after clamping are a caller's error; they
     // are held to the cached range rather than read out of bounds.
     const float* Row(int r, int plane = 0) const {
-        r = std::clamp(std::clamp(r, 0, height_ - 1), lo_, hi_ - 1);
-        const int slot = (r - lo_) % slots_;
+        r = Clamped(r);
+        const int slot = Slot(r);
         if (tags_[slot] != r) {
             float* out[4] = {nullptr, nullptr, nullptr, nullptr};
-            for (int c = 0; c < 4; ++c)
-                if (channelPlane_[c] >= 0) out[c] = PlaneAt(slot, channelPlane_[c]);
+            Planes(slot, out);
             ExpandRow(texture_.Row16(r), texture_.width, layout_, out);
             tags_[slot] = r;
         }
         return PlaneAt(slot, plane);
     }
 
+    // Starts converting row r ahead, into its slot: empty where the row is there already. The
+    // slot must hold none of the rows in use until the row is finished, and Row must not be
+    // asked for it before.
+    PendingRow Start(int r) {
+        r = Clamped(r);
+        const int slot = Slot(r);
+        if (tags_[slot] == r) return PendingRow();
+        float* out[4] = {nullptr, nullptr, nullptr, nullptr};
+        Planes(slot, out);
+        tags_[slot] = r;
+        return PendingRow(texture_.Row16(r), texture_.width, layout_, out);
+    }
+
+    // The texels of row r, for asking the memory system ahead for rows about to be converted.
+    const uint8_t* Texels(int r) const { return reinterpret_cast<const uint8_t*>(texture_.Row16(Clamped(r))); }
+
 private:
+    int Clamped(int r) const { return std::clamp(std::clamp(r, 0, height_ - 1), lo_, hi_ - 1); }
+    int Slot(int r) const { return (r - lo_) % slots_; }
+
+    void Planes(int slot, float* out[4]) const {
+        for (int c = 0; c < kChannels; ++c) out[c] = PlaneAt(slot, c);
+    }
+
     float* PlaneAt(int slot, int plane) const {
-        const size_t index = static_cast<size_t>(slot * planes_ + plane);
+        const size_t index = static_cast<size_t>(slot * kChannels + plane);
         return storage_.As<float>() + layout_.stride * index + static_cast<size_t>(layout_.margin);
     }
 
     gfx::TextureView texture_;
     RowLayout layout_;
-    int planes_;
     int height_;
     int lo_;
     int hi_;
     int slots_;
-    int channelPlane_[4] = {-1, -1, -1, -1};
     mutable int tags_[kRingRows];
     ScratchBlock storage_;
 };

@@ -69,7 +69,7 @@ void MaskBlurVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     const size_t width = static_cast<size_t>(ctx.width);
     VF gw[kMaskBlurRadius + 1];
     LoadWeights(ctx, gw);
-    const ChannelRows cache(input, {0}, y0 - kMaskBlurRadius, y1 + kMaskBlurRadius, ctx.width, 0);
+    const ChannelRows<1> cache(input, y0 - kMaskBlurRadius, y1 + kMaskBlurRadius, ctx.width, 0);
     const VU32 zero = hn::Zero(DU32());
     for (int y = y0; y < y1; ++y) {
         const float* rows[2 * kMaskBlurRadius + 1];

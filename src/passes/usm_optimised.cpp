@@ -64,8 +64,8 @@ void UsmLimitRows(const gfx::DrawContext& ctx, int y0, int y1) {
     const gfx::TextureView& image = ctx.samplers[kUsmImageSampler].texture;
     const gfx::TextureView& blurredTexture = ctx.samplers[kUsmBlurSampler].texture;
     const size_t width = static_cast<size_t>(ctx.width);
-    const ChannelRows blurred(blurredTexture, {0}, y0 - kUsmBlurRadius, y1 + kUsmBlurRadius, ctx.width, 0);
-    const ChannelRows luma(image, {0}, y0 - kUsmRangeRadius, y1 + kUsmRangeRadius, ctx.width, kUsmRangeRadius);
+    const ChannelRows<1> blurred(blurredTexture, y0 - kUsmBlurRadius, y1 + kUsmBlurRadius, ctx.width, 0);
+    const ChannelRows<1> luma(image, y0 - kUsmRangeRadius, y1 + kUsmRangeRadius, ctx.width, kUsmRangeRadius);
     // The 3x3 range in two steps: down the columns into these rows (columns -1 .. width), then
     // along them, so each pixel takes four min/max instead of sixteen.
     const RowPlanes columnRange(std::max(ctx.width, image.width), kUsmRangeRadius, 2);

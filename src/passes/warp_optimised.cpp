@@ -42,7 +42,6 @@ namespace qv::passes::HWY_NAMESPACE {
 namespace {
 
 using namespace detail_rows;  // NOLINT: the row helpers of this stage
-using warp_rows::ConvertedRows;
 using warp_rows::RowsAhead;
 using warp_table::WeightTable;
 using MF = hn::Mask<DF>;
@@ -283,10 +282,11 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     // The two rows of a block row at a time: the map's (the lower may be the helper row H) and
     // the image's.
     const gfx::TextureView& mapTexture = ctx.samplers[kWarpMapSampler].texture;
-    ConvertedRows<1> warpMap(mapTexture, span, 1, 2);
+    ChannelRows<1> warpMap(mapTexture, 0, mapTexture.height, span, 1, 2);
     // The image's rows of a block row, and those of the next, converted ahead while this one is
     // drawn: four consecutive rows, so the two kinds never share a slot.
-    ConvertedRows<kPicked ? 4 : 0> texels(image, span, kPicked ? std::max(-kLow, kHigh) - kWarpFirstTap + 1 : 0, 4);
+    ChannelRows<kPicked ? 4 : 0> texels(image, 0, image.height, span,
+                                        kPicked ? std::max(-kLow, kHigh) - kWarpFirstTap + 1 : 0, 4);
     BlockRowPhases phases(columns);
     RowsAhead ahead;
     const float lastColumn = static_cast<float>(image.width - 1);
@@ -381,8 +381,8 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     // A block row reads the map's rows above and below its two rows (the lower may be the helper
     // row H), and the image rows that both its rows' taps reach.
     const gfx::TextureView& mapTexture = ctx.samplers[kWarpMapSampler].texture;
-    ConvertedRows<1> warpMap(mapTexture, span, 0, 4);
-    ConvertedRows<kPicked ? 3 : 0> texels(image, span, 0, kRows + 1);
+    ChannelRows<1> warpMap(mapTexture, 0, mapTexture.height, span, 0, 4);
+    ChannelRows<kPicked ? 3 : 0> texels(image, 0, image.height, span, 0, kRows + 1);
     BlockRowPhases phases(columns);
     RowsAhead ahead;
     const int lastColumn = image.width - 1;
