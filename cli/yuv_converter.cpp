@@ -139,18 +139,14 @@ public:
     template <typename T>
     T* RowAs(int p, unsigned y) { return reinterpret_cast<T*>(Row(p, y)); }
 
-    zimg_image_buffer_const ConstBuffer() const {
-        zimg_image_buffer_const b{};
-        b.version = ZIMG_API_VERSION;
-        for (int p = 0; p < count_; ++p) {
-            b.plane[p].data = data_[p];
-            b.plane[p].stride = static_cast<ptrdiff_t>(stride_[p]);
-            b.plane[p].mask = mask_[p];
-        }
-        return b;
-    }
-    zimg_image_buffer Buffer() {
-        zimg_image_buffer b{};
+    zimg_image_buffer_const ConstBuffer() const { return Described<zimg_image_buffer_const>(); }
+    zimg_image_buffer Buffer() { return Described<zimg_image_buffer>(); }
+
+private:
+    // The ring's planes as zimg's buffer description (read-only or writable).
+    template <typename Buffer>
+    Buffer Described() const {
+        Buffer b{};
         b.version = ZIMG_API_VERSION;
         for (int p = 0; p < count_; ++p) {
             b.plane[p].data = data_[p];
@@ -160,7 +156,6 @@ public:
         return b;
     }
 
-private:
     void Free() {
         for (uint8_t*& d : data_) {
             std::free(d);

@@ -20,49 +20,48 @@ namespace hn = hwy::HWY_NAMESPACE;
 // steps per group with the same operations.
 using GroupTag = hn::CappedTag<int16_t, kPixelsPerGroup>;
 
-void UploadRows(const RowTransfer& t, int32_t first, int32_t end) {
+// Walks rows first .. end - 1 of a transfer: `group` maps a vector of source samples and the
+// matching vector of group offsets to the stored vector, `sample` does the same for one tail
+// sample and its offset.
+template <class Group, class Sample>
+HWY_INLINE void TransferRows(const RowTransfer& t, int32_t first, int32_t end, const Group& group,
+                             const Sample& sample) {
     const GroupTag d;
     const size_t lanes = hn::Lanes(d);
-    const auto low = hn::Set(d, kSampleLow);
-    const auto high = hn::Set(d, kSampleHigh);
     for (int32_t r = first; r < end; ++r) {
         const int16_t* src = t.source + static_cast<ptrdiff_t>(r) * t.sourcePitch;
         int16_t* dst = t.destination + static_cast<ptrdiff_t>(r) * t.destinationPitch;
         for (int32_t g = 0; g < t.groupCount; ++g) {
             for (size_t j = 0; j < static_cast<size_t>(kSamplesPerGroup); j += lanes) {
-                // Saturating: a chroma sample near 32767 plus 2048 stays above 4096.
-                const auto sum = hn::SaturatedAdd(hn::LoadU(d, src + j), hn::LoadU(d, kGroupOffsets + j));
-                hn::StoreU(hn::Min(hn::Max(sum, low), high), d, dst + j);
+                hn::StoreU(group(hn::LoadU(d, src + j), hn::LoadU(d, kGroupOffsets + j)), d, dst + j);
             }
             src += kSamplesPerGroup;
             dst += kSamplesPerGroup;
         }
-        for (int32_t k = 0; k < t.tailCount * kSamplesPerPixel; ++k) {
-            dst[k] = StoreSample(src[k], SampleOffset(k));
-        }
+        for (int32_t k = 0; k < t.tailCount * kSamplesPerPixel; ++k) dst[k] = sample(src[k], SampleOffset(k));
     }
+}
+
+void UploadRows(const RowTransfer& t, int32_t first, int32_t end) {
+    const GroupTag d;
+    const auto low = hn::Set(d, kSampleLow);
+    const auto high = hn::Set(d, kSampleHigh);
+    TransferRows(
+        t, first, end,
+        [&](auto v, auto offsets) {
+            // Saturating: a chroma sample near 32767 plus 2048 stays above 4096.
+            return hn::Min(hn::Max(hn::SaturatedAdd(v, offsets), low), high);
+        },
+        [](int16_t v, int16_t offset) { return StoreSample(v, offset); });
 }
 
 void DownloadRows(const RowTransfer& t, int32_t first, int32_t end) {
     const GroupTag d;
-    const size_t lanes = hn::Lanes(d);
     const auto low = hn::Set(d, kSampleLow);
     const auto high = hn::Set(d, kSampleHigh);
-    for (int32_t r = first; r < end; ++r) {
-        const int16_t* src = t.source + static_cast<ptrdiff_t>(r) * t.sourcePitch;
-        int16_t* dst = t.destination + static_cast<ptrdiff_t>(r) * t.destinationPitch;
-        for (int32_t g = 0; g < t.groupCount; ++g) {
-            for (size_t j = 0; j < static_cast<size_t>(kSamplesPerGroup); j += lanes) {
-                const auto clamped = hn::Min(hn::Max(hn::LoadU(d, src + j), low), high);
-                hn::StoreU(hn::Sub(clamped, hn::LoadU(d, kGroupOffsets + j)), d, dst + j);
-            }
-            src += kSamplesPerGroup;
-            dst += kSamplesPerGroup;
-        }
-        for (int32_t k = 0; k < t.tailCount * kSamplesPerPixel; ++k) {
-            dst[k] = LoadSample(src[k], SampleOffset(k));
-        }
-    }
+    TransferRows(
+        t, first, end, [&](auto v, auto offsets) { return hn::Sub(hn::Min(hn::Max(v, low), high), offsets); },
+        [](int16_t v, int16_t offset) { return LoadSample(v, offset); });
 }
 
 }  // namespace qv::transfer::HWY_NAMESPACE
