@@ -325,10 +325,10 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
         for (size_t x = 0; x < width; x += N) {
             const size_t count = std::min(N, width - x);
             ahead.Fetch(x);
-            const BlockWeights next =
-                x + N < width ? WeightsOfBlocks<kPicked>(table, phases, draw, x + N) : BlockWeights();
             if constexpr (kPicked)
                 for (PendingRow& a : nextRows) a.Advance(x + N);
+            const BlockWeights next =
+                x + N < width ? WeightsOfBlocks<kPicked>(table, phases, draw, x + N) : BlockWeights();
 #pragma GCC unroll 2
             for (int r = 0; r < 2; ++r) {
                 if (!draw[r]) continue;
