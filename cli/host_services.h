@@ -37,6 +37,10 @@ public:
     // True while the host writes the output file (IsSaving).
     void SetSaving(bool saving) { saving_ = saving; }
 
+    // The filter has returned from a frame: the workers need not watch for another job of it,
+    // and leave their cores to the filter's own threads.
+    void FrameDone() { pool_.Rest(); }
+
     int WorkerCount() const { return pool_.Size(); }
     int RefreshCount() const { return refreshes_; }
     int CacheFrames() const { return cacheFrames_; }

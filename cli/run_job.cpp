@@ -132,6 +132,7 @@ void Job::ProcessFrame(int64_t n) {
 
     const size_t boxes = Desktop::Instance().BoxCount();
     const int32_t result = session_->Process(&request);
+    host_->FrameDone();
     if (!host_->Problem().empty()) throw FilterError(host_->Problem());
     if (Desktop::Instance().GpuDisabledSince(boxes)) gpuDisabled_ = true;
 

@@ -53,7 +53,7 @@ void WorkerPool::WorkerLoop(int index) {
         return quit_.load(std::memory_order_acquire) || generation_.load(std::memory_order_acquire) != seen;
     };
     for (;;) {
-        WatchFor(ready);
+        WatchFor([&] { return ready() || resting_.load(std::memory_order_acquire); });
         const std::function<void(int, int)>* job;
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -80,6 +80,7 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &fn;
+        resting_.store(false, std::memory_order_relaxed);
         pending_.store(size_ - 1, std::memory_order_relaxed);
         generation_.fetch_add(1, std::memory_order_release);
     }
@@ -91,6 +92,8 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
     done_.wait(lock, finished);
     job_ = nullptr;
 }
+
+void WorkerPool::Rest() { resting_.store(true, std::memory_order_release); }
 
 void WorkerPool::ParallelBands(int rows, int grain, const std::function<void(int, int)>& band) {
     if (rows <= 0) return;

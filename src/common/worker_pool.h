@@ -34,6 +34,11 @@ public:
     // shorter), taken by the workers in turn.
     void ParallelBands(int rows, int grain, const std::function<void(int y0, int y1)>& band);
 
+    // Tells the workers that no job follows soon (the end of a frame's work): a worker watching
+    // for the next job sleeps at once instead of holding its core for the rest of its watch, so
+    // that the threads that run next are placed on that core instead of beside it.
+    void Rest();
+
     static int HardwareThreads();
 
 private:
@@ -48,6 +53,7 @@ private:
     std::atomic<uint64_t> generation_{0};  // written under mutex_, watched without it
     std::atomic<int> pending_{0};          // workers still running the current job
     std::atomic<bool> quit_{false};
+    std::atomic<bool> resting_{false};  // set by Rest, cleared by the next job
     std::mutex runMutex_;  // serialises callers
 };
 

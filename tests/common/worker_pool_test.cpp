@@ -30,6 +30,27 @@ TEST(WorkerPool, RunsEachIndexOnceWhetherItsThreadsWatchOrSleep) {
     }
 }
 
+// Rest sends watching workers to sleep; whether it comes between jobs or from another thread
+// while jobs are handed out, no job goes unserved.
+TEST(WorkerPool, RestingNeverCostsAJob) {
+    WorkerPool pool(3);
+    std::atomic<bool> stop{false};
+    std::thread rester([&] {
+        while (!stop.load()) {
+            pool.Rest();
+            std::this_thread::yield();
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::atomic<int>> calls(3);
+        pool.RunOnEach([&](int index, int) { calls[static_cast<size_t>(index)].fetch_add(1); });
+        for (auto& c : calls) EXPECT_EQ(c.load(), 1) << "round " << round;
+        if (round % 3 == 0) pool.Rest();
+    }
+    stop.store(true);
+    rester.join();
+}
+
 TEST(WorkerPool, BandsCoverEveryRowOnceForAnyGrain) {
     WorkerPool pool(2);
     for (int rows : {0, 1, 7, 64, 1081}) {

@@ -242,6 +242,8 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     // The optimised adapter copies on its workers too: a frame's read-back is megabytes.
     RunRows(static_cast<int>(from.Height), copyRows);
     dst.UnlockAfterCopy();
+    // A read-back ends a frame's work on the card: its workers need not watch for more.
+    if (pool_) pool_->Rest();
     return injected.Or(D3D_OK);
 }
 
