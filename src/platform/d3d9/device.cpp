@@ -151,11 +151,13 @@ HRESULT Device::DrawLocked(D3DPRIMITIVETYPE type, UINT startVertex, UINT primiti
     // The quad's triangles wind clockwise on screen.
     if (cullMode_ == D3DCULL_CW) return D3D_OK;
 
-    const Texture& target = renderTarget_->Owner();
+    Texture& target = renderTarget_->Owner();
     PrepareTexels(target);
     for (const Texture* t : pass_.textures) {
         if (t) PrepareTexels(*t);
     }
+    const D3DSURFACE_DESC& size = target.Desc();
+    target.BeforeDraw(quad.width >= static_cast<int>(size.Width) && quad.height >= static_cast<int>(size.Height));
     gfx::DrawContext context;
     context.target = target.Target();
     context.width = std::min(quad.width, context.target.width);
@@ -228,19 +230,10 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     std::lock_guard<std::mutex> lock(mutex_);
     Texture& dst = target->Owner();
     if (!dst.TryLockForCopy()) return D3DERR_INVALIDCALL;
-    const Texture& src = source->Owner();
-    const size_t rowBytes = src.TexelBytes() * from.Width;
+    Texture& src = source->Owner();
     PrepareTexels(src);
     PrepareTexels(dst);
-    uint8_t* const to0 = dst.Bits();
-    const uint8_t* const from0 = src.Bits();
-    const auto copyRows = [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            std::memcpy(to0 + y * dst.Pitch(), from0 + y * src.Pitch(), rowBytes);
-        }
-    };
-    // The optimised adapter copies on its workers too: a frame's read-back is megabytes.
-    RunRows(static_cast<int>(from.Height), copyRows);
+    Texture::ReadBack(src, dst);
     dst.UnlockAfterCopy();
     // A read-back ends a frame's work on the card: its workers need not watch for more.
     if (pool_) pool_->Rest();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/d3d9/faults.h"
 
@@ -27,6 +28,13 @@ size_t TexelBytesOf(D3DFORMAT format) {
 size_t PaddedPitch(size_t rowBytes) {
     const size_t aligned = (rowBytes + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
     return aligned + kRowSlack;
+}
+
+// Guards every pending read-back and the storage its two sides exchange. Taken inside the
+// device's own lock (draws, read-backs) and alone (locks, views, releases), never around it.
+std::mutex& ReadBackLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 constexpr DWORD kKnownUsages = D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC;
@@ -84,6 +92,50 @@ Texture::Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch
                  std::unique_ptr<uint8_t[], FreeBits> bits)
     : desc_(desc), texelBytes_(texelBytes), pitch_(pitch), bits_(std::move(bits)), surface_(*this) {}
 
+Texture::~Texture() {
+    std::lock_guard<std::mutex> lock(ReadBackLock());
+    // A target released before it is drawn again leaves its texels to the destination.
+    if (readBackDestination_) HandOver(*this, *readBackDestination_, false);
+    if (readBackTarget_) {
+        readBackTarget_->readBackDestination_ = nullptr;
+        readBackTarget_ = nullptr;
+    }
+}
+
+void Texture::HandOver(Texture& target, Texture& destination, bool keepTarget) {
+    std::swap(target.bits_, destination.bits_);
+    if (keepTarget) {
+        std::memcpy(target.bits_.get(), destination.bits_.get(),
+                    static_cast<size_t>(target.pitch_) * static_cast<size_t>(target.desc_.Height));
+    }
+    target.readBackDestination_ = nullptr;
+    destination.readBackTarget_ = nullptr;
+}
+
+void Texture::SettleReadBack() const {
+    std::lock_guard<std::mutex> lock(ReadBackLock());
+    if (readBackTarget_) HandOver(*readBackTarget_, const_cast<Texture&>(*this), true);
+}
+
+void Texture::ReadBack(Texture& target, Texture& destination) {
+    std::lock_guard<std::mutex> lock(ReadBackLock());
+    if (destination.readBackTarget_ == &target) return;  // the target has not changed since
+    // What the destination waited for is replaced whole.
+    if (Texture* earlier = destination.readBackTarget_) {
+        earlier->readBackDestination_ = nullptr;
+        destination.readBackTarget_ = nullptr;
+    }
+    // Another destination waiting on this target gets its texels first.
+    if (Texture* other = target.readBackDestination_) HandOver(target, *other, true);
+    target.readBackDestination_ = &destination;
+    destination.readBackTarget_ = &target;
+}
+
+void Texture::BeforeDraw(bool whole) {
+    std::lock_guard<std::mutex> lock(ReadBackLock());
+    if (readBackDestination_) HandOver(*this, *readBackDestination_, !whole);
+}
+
 void Texture::FillRows(int y0, int y1) const {
     uint8_t* const from = bits_.get() + static_cast<ptrdiff_t>(y0) * pitch_;
     const size_t bytes = static_cast<size_t>(pitch_) * static_cast<size_t>(y1 - y0);
@@ -114,6 +166,7 @@ void Texture::EnsureFilled(const RowRunner* runner) const {
 
 uint8_t* Texture::Bits() const {
     EnsureFilled();
+    SettleReadBack();
     return bits_.get();
 }
 
@@ -205,7 +258,18 @@ HRESULT Texture::LockLevel0(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flag
     bool expected = false;
     if (!locked_.compare_exchange_strong(expected, true, std::memory_order_acquire)) return D3DERR_INVALIDCALL;
     locked->Pitch = static_cast<INT>(pitch_);
-    locked->pBits = Bits() + area.top * pitch_ + static_cast<ptrdiff_t>(area.left * texelBytes_);
+    uint8_t* base = nullptr;
+    if (flags & D3DLOCK_READONLY) {
+        // A pending read-back is read from the target's storage. That storage stays as it is
+        // while the lock lasts: a draw to the target first hands it over to this texture, and
+        // so does the target's release.
+        EnsureFilled();
+        std::lock_guard<std::mutex> lock(ReadBackLock());
+        base = readBackTarget_ ? readBackTarget_->bits_.get() : bits_.get();
+    } else {
+        base = Bits();
+    }
+    locked->pBits = base + area.top * pitch_ + static_cast<ptrdiff_t>(area.left * texelBytes_);
     return D3D_OK;
 }
 

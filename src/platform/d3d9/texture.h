@@ -5,6 +5,14 @@
 // so code that leans on what a real driver does not promise goes wrong visibly. A discarding
 // lock keeps the old texels, one of the outcomes a driver may give: refilling a full-frame
 // texture on every upload would cost the frame more than it finds.
+//
+// A read-back (GetRenderTargetData) copies nothing at first: the system-memory texture records
+// the render target as the holder of its texels, and a read-only lock of it reads the target's
+// own storage. When the target is about to be drawn to, the two exchange their storage, so the
+// read-back keeps what the target held; a draw that does not cover the whole target then has
+// the old texels copied back into it. Anything else that reaches the system-memory texture
+// (a writable lock, sampling) gets a copy of its own first. A frame's read-back thus costs a
+// copy only where the draw after it could not be known to replace the whole target.
 #pragma once
 
 #include <atomic>
@@ -82,20 +90,38 @@ public:
     bool TryLockForCopy();
     void UnlockAfterCopy();
 
+    // The read-back of `target` (a render target) into `destination` (a system-memory texture
+    // of the same size and format), both filled, put off as described above.
+    static void ReadBack(Texture& target, Texture& destination);
+    // Called before a draw writes this render target: a read-back waiting on it takes its
+    // storage. `whole`: the draw replaces every texel, so the old ones need not stay.
+    void BeforeDraw(bool whole);
+
 private:
     struct FreeBits {
         void operator()(uint8_t* p) const;
     };
 
     Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch, std::unique_ptr<uint8_t[], FreeBits> bits);
-    ~Texture() override = default;
+    ~Texture() override;
 
     void FillRows(int y0, int y1) const;
+    // The read-back's two sides exchange their storage and part; `keepTarget`: the target's
+    // texels are copied back from the storage it gave up. Under the read-back lock.
+    static void HandOver(Texture& target, Texture& destination, bool keepTarget);
+    // A destination waiting on a target gets its texels now.
+    void SettleReadBack() const;
 
     D3DSURFACE_DESC desc_;
     size_t texelBytes_;
     ptrdiff_t pitch_;
-    std::unique_ptr<uint8_t[], FreeBits> bits_;
+    // Storage moves between a render target and its read-back destination (HandOver) under the
+    // read-back lock, hence mutable.
+    mutable std::unique_ptr<uint8_t[], FreeBits> bits_;
+    // The pending read-back: on the destination, the target that holds its texels; on the
+    // target, that destination. Guarded by the read-back lock.
+    mutable Texture* readBackTarget_ = nullptr;
+    mutable Texture* readBackDestination_ = nullptr;
     Surface surface_;
     std::atomic<bool> locked_{false};
     mutable std::once_flag filled_;
