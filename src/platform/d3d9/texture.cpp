@@ -114,7 +114,14 @@ void Texture::HandOver(Texture& target, Texture& destination, bool keepTarget) {
 
 void Texture::SettleReadBack() const {
     std::lock_guard<std::mutex> lock(ReadBackLock());
-    if (readBackTarget_) HandOver(*readBackTarget_, const_cast<Texture&>(*this), true);
+    Texture* target = readBackTarget_;
+    if (!target) return;
+    // A plain copy: the target's storage stays where a draw sampling it may be reading it. No
+    // read-only lock of this texture is out (this is a lock of it, or a draw, which refuses a
+    // locked texture), so nothing reads the target's storage on this texture's behalf.
+    std::memcpy(bits_.get(), target->bits_.get(), static_cast<size_t>(pitch_) * static_cast<size_t>(desc_.Height));
+    target->readBackDestination_ = nullptr;
+    readBackTarget_ = nullptr;
 }
 
 void Texture::ReadBack(Texture& target, Texture& destination) {
@@ -125,7 +132,9 @@ void Texture::ReadBack(Texture& target, Texture& destination) {
         earlier->readBackDestination_ = nullptr;
         destination.readBackTarget_ = nullptr;
     }
-    // Another destination waiting on this target gets its texels first.
+    // Another destination waiting on this target gets its texels first, by exchange (a
+    // read-only lock of it may be reading the target's storage) and a copy back. No draw runs
+    // meanwhile: read-backs and draws hold the device's lock.
     if (Texture* other = target.readBackDestination_) HandOver(target, *other, true);
     target.readBackDestination_ = &destination;
     destination.readBackTarget_ = &target;

@@ -107,9 +107,10 @@ private:
 
     void FillRows(int y0, int y1) const;
     // The read-back's two sides exchange their storage and part; `keepTarget`: the target's
-    // texels are copied back from the storage it gave up. Under the read-back lock.
+    // texels are copied back from the storage it gave up. Under the read-back lock, and never
+    // while a draw may be sampling the target.
     static void HandOver(Texture& target, Texture& destination, bool keepTarget);
-    // A destination waiting on a target gets its texels now.
+    // A destination waiting on a target gets a copy of its texels now.
     void SettleReadBack() const;
 
     D3DSURFACE_DESC desc_;
