@@ -166,7 +166,7 @@ TEST_P(ReadBack, EitherSideMayBeReleasedFirst) {
 
 TEST_P(ReadBack, AReaderOnAnotherThreadSeesWholeFrames) {
     // One thread draws a frame of one value and takes its copy, over and over; another reads
-    // the copy through read-only locks. Every read must find a single frame, never a mix of
+    // the copy through locks, most of them read-only. Every read must find a single frame, never a mix of
     // two, and a lock or a copy that meets the other's lock is refused, not torn.
     DrawRig rig(GetParam(), kWidth, kHeight);
     RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
@@ -175,9 +175,11 @@ TEST_P(ReadBack, AReaderOnAnotherThreadSeesWholeFrames) {
     std::atomic<bool> done{false};
     std::atomic<int> reads{0}, mixed{0};
     std::thread reader([&] {
-        while (!done.load()) {
+        for (int n = 0; !done.load(); ++n) {
+            // Every fourth lock writable: the copy is then settled while frames are drawn.
             D3DLOCKED_RECT locked{};
-            if (copy.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY) != D3D_OK) continue;
+            const DWORD flags = n % 4 == 3 ? 0 : D3DLOCK_READONLY;
+            if (copy.surface->LockRect(&locked, nullptr, flags) != D3D_OK) continue;
             const auto* first = static_cast<const uint16_t*>(locked.pBits);
             bool same = true;
             for (UINT y = 0; y < kHeight; ++y) {
