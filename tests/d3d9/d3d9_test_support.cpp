@@ -203,6 +203,10 @@ Ref<IDirect3DVertexBuffer9> CreateVertices(IDirect3DDevice9* device, const std::
     return buffer;
 }
 
+std::string AdapterName(const ::testing::TestParamInfo<UINT>& info) {
+    return info.param == kReferenceAdapter ? "Reference" : "Optimised";
+}
+
 std::vector<Vertex> QuadVertices(float width, float height) {
     return {{0, 0, 0, 1}, {width, 0, 0, 1}, {0, height, 0, 1}, {width, height, 0, 1}};
 }

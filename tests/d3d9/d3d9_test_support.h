@@ -77,6 +77,9 @@ struct RenderTarget {
     Ref<IDirect3DSurface9> surface;
 };
 
+// Names the instances of a test run on each adapter: "Reference" or "Optimised".
+std::string AdapterName(const ::testing::TestParamInfo<UINT>& info);
+
 Ref<IDirect3D9> CreateDirect3D();
 Ref<IDirect3DDevice9> CreateDevice(IDirect3D9* d3d, UINT adapter);
 RenderTarget CreateRenderTarget(IDirect3DDevice9* device, UINT width, UINT height);

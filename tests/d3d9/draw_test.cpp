@@ -16,10 +16,7 @@ namespace {
 class QuadDraw : public StandInTest, public ::testing::WithParamInterface<UINT> {};
 
 INSTANTIATE_TEST_SUITE_P(BothAdapters, QuadDraw, ::testing::Values(kOptimisedAdapter, kReferenceAdapter),
-                         [](const ::testing::TestParamInfo<UINT>& info) {
-                             return info.param == kReferenceAdapter ? std::string("Reference")
-                                                                    : std::string("Optimised");
-                         });
+                         AdapterName);
 
 constexpr uint16_t kBackground[4] = {32768, 16384, 65535, 0};  // the fill (0.5, 0.25, 1, 0)
 

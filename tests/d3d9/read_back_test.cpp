@@ -4,6 +4,7 @@
 // held when it was taken, and the target what was drawn to it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -18,10 +19,7 @@ namespace {
 class ReadBack : public StandInTest, public ::testing::WithParamInterface<UINT> {};
 
 INSTANTIATE_TEST_SUITE_P(BothAdapters, ReadBack, ::testing::Values(kOptimisedAdapter, kReferenceAdapter),
-                         [](const ::testing::TestParamInfo<UINT>& info) {
-                             return info.param == kReferenceAdapter ? std::string("Reference")
-                                                                    : std::string("Optimised");
-                         });
+                         AdapterName);
 
 constexpr UINT kWidth = 6, kHeight = 4;
 
@@ -32,6 +30,15 @@ std::vector<uint16_t> Filled(float v, UINT texels = kWidth * kHeight) {
     for (UINT i = 0; i < texels; ++i) {
         for (uint16_t c : {v16, uint16_t{16384}, v16, uint16_t{16384}}) out.push_back(c);
     }
+    return out;
+}
+
+// Filled(v), its top-left w x h corner Filled(corner)'s texel instead.
+std::vector<uint16_t> FilledWithCorner(float v, float corner, UINT w, UINT h) {
+    std::vector<uint16_t> out = Filled(v);
+    const std::vector<uint16_t> texel = Filled(corner, 1);
+    for (UINT y = 0; y < h; ++y)
+        for (UINT x = 0; x < w; ++x) std::copy(texel.begin(), texel.end(), out.begin() + 4 * (y * kWidth + x));
     return out;
 }
 
@@ -55,11 +62,22 @@ std::vector<uint16_t> Texels(IDirect3DSurface9* surface, DWORD flags = D3DLOCK_R
     return texels;
 }
 
+// A rig whose target holds Filled(0.2f), read back into `copy`.
+struct ReadBackRig {
+    DrawRig rig;
+    RenderTarget copy;
+
+    explicit ReadBackRig(UINT adapter)
+        : rig(adapter, kWidth, kHeight), copy(CreateSystemCopy(rig.device.get(), kWidth, kHeight)) {
+        Fill(rig, 0.2f);
+        EXPECT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
+    }
+};
+
 TEST_P(ReadBack, KeepsWhatTheTargetHeldThroughLaterDraws) {
-    DrawRig rig(GetParam(), kWidth, kHeight);
-    RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-    Fill(rig, 0.2f);
-    ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
+    ReadBackRig r(GetParam());
+    DrawRig& rig = r.rig;
+    RenderTarget& copy = r.copy;
     EXPECT_EQ(Texels(copy.surface.get()), Filled(0.2f)) << "before the target is drawn again";
     Fill(rig, 0.6f);
     EXPECT_EQ(Texels(copy.surface.get()), Filled(0.2f));
@@ -71,24 +89,18 @@ TEST_P(ReadBack, KeepsWhatTheTargetHeldThroughLaterDraws) {
 }
 
 TEST_P(ReadBack, APartialDrawLeavesTheTargetsOtherTexels) {
-    DrawRig rig(GetParam(), kWidth, kHeight);
-    RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-    Fill(rig, 0.2f);
-    ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
+    ReadBackRig r(GetParam());
+    DrawRig& rig = r.rig;
+    RenderTarget& copy = r.copy;
     Fill(rig, 0.6f, 2, 3);
-    std::vector<uint16_t> expected = Filled(0.2f);
-    const std::vector<uint16_t> corner = Filled(0.6f, 1);
-    for (UINT y = 0; y < 3; ++y)
-        for (UINT x = 0; x < 2; ++x) std::copy(corner.begin(), corner.end(), expected.begin() + 4 * (y * kWidth + x));
-    EXPECT_EQ(rig.Read(), expected);
+    EXPECT_EQ(rig.Read(), FilledWithCorner(0.2f, 0.6f, 2, 3));
     EXPECT_EQ(Texels(copy.surface.get()), Filled(0.2f));
 }
 
 TEST_P(ReadBack, AReadOnlyLockHeldAcrossADrawStillSeesTheCopy) {
-    DrawRig rig(GetParam(), kWidth, kHeight);
-    RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-    Fill(rig, 0.2f);
-    ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
+    ReadBackRig r(GetParam());
+    DrawRig& rig = r.rig;
+    RenderTarget& copy = r.copy;
     for (float w : {float(kWidth), 3.0f}) {  // a whole and a partial draw while it is held
         D3DLOCKED_RECT locked{};
         ASSERT_EQ(copy.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
@@ -102,10 +114,9 @@ TEST_P(ReadBack, AReadOnlyLockHeldAcrossADrawStillSeesTheCopy) {
 }
 
 TEST_P(ReadBack, WritingTheCopyLeavesTheTargetAlone) {
-    DrawRig rig(GetParam(), kWidth, kHeight);
-    RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-    Fill(rig, 0.2f);
-    ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
+    ReadBackRig r(GetParam());
+    DrawRig& rig = r.rig;
+    RenderTarget& copy = r.copy;
     D3DLOCKED_RECT locked{};
     ASSERT_EQ(copy.surface->LockRect(&locked, nullptr, 0), D3D_OK);
     EXPECT_EQ(std::vector<uint16_t>(static_cast<const uint16_t*>(locked.pBits),
@@ -138,29 +149,18 @@ TEST_P(ReadBack, TwoCopiesOfOneTargetKeepTheirOwnTexels) {
 TEST_P(ReadBack, EitherSideMayBeReleasedFirst) {
     {
         // The target goes first: the copy keeps its texels.
-        DrawRig rig(GetParam(), kWidth, kHeight);
-        RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-        RenderTarget other = CreateRenderTarget(rig.device.get(), kWidth, kHeight);
-        Fill(rig, 0.2f);
-        ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
-        ASSERT_EQ(rig.device->SetRenderTarget(0, other.surface.get()), D3D_OK);  // the device lets go
-        rig.target = RenderTarget{};
-        EXPECT_EQ(Texels(copy.surface.get()), Filled(0.2f));
+        ReadBackRig r(GetParam());
+        RenderTarget other = CreateRenderTarget(r.rig.device.get(), kWidth, kHeight);
+        ASSERT_EQ(r.rig.device->SetRenderTarget(0, other.surface.get()), D3D_OK);  // the device lets go
+        r.rig.target = RenderTarget{};
+        EXPECT_EQ(Texels(r.copy.surface.get()), Filled(0.2f));
     }
     {
         // The copy goes first: the target draws on as before.
-        DrawRig rig(GetParam(), kWidth, kHeight);
-        RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-        Fill(rig, 0.2f);
-        ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
-        copy = RenderTarget{};
-        Fill(rig, 0.6f, 2, 2);
-        std::vector<uint16_t> expected = Filled(0.2f);
-        const std::vector<uint16_t> corner = Filled(0.6f, 1);
-        for (UINT y = 0; y < 2; ++y)
-            for (UINT x = 0; x < 2; ++x)
-                std::copy(corner.begin(), corner.end(), expected.begin() + 4 * (y * kWidth + x));
-        EXPECT_EQ(rig.Read(), expected);
+        ReadBackRig r(GetParam());
+        r.copy = RenderTarget{};
+        Fill(r.rig, 0.6f, 2, 2);
+        EXPECT_EQ(r.rig.Read(), FilledWithCorner(0.2f, 0.6f, 2, 2));
     }
 }
 
@@ -168,10 +168,9 @@ TEST_P(ReadBack, AReaderOnAnotherThreadSeesWholeFrames) {
     // One thread draws a frame of one value and takes its copy, over and over; another reads
     // the copy through locks, most of them read-only. Every read must find a single frame, never a mix of
     // two, and a lock or a copy that meets the other's lock is refused, not torn.
-    DrawRig rig(GetParam(), kWidth, kHeight);
-    RenderTarget copy = CreateSystemCopy(rig.device.get(), kWidth, kHeight);
-    Fill(rig, 0.0f);
-    ASSERT_EQ(rig.device->GetRenderTargetData(rig.target.surface.get(), copy.surface.get()), D3D_OK);
+    ReadBackRig r(GetParam());
+    DrawRig& rig = r.rig;
+    RenderTarget& copy = r.copy;
     std::atomic<bool> done{false};
     std::atomic<int> reads{0}, mixed{0};
     std::thread reader([&] {
