@@ -1,7 +1,6 @@
 #include "platform/d3d9/device.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/d3d9/faults.h"
 #include "platform/d3d9/row_schedulers.h"
@@ -198,18 +197,14 @@ WorkerPool* Device::OptimisedPool() {
     return pool_.get();
 }
 
-void Device::RunRows(int rows, const std::function<void(int, int)>& band) {
+void Device::PrepareTexels(const Texture& texture) {
     WorkerPool* pool = OptimisedPool();
     if (!pool || pool->Size() == 1) {
-        band(0, rows);
+        texture.EnsureFilled();
         return;
     }
-    pool->ParallelBands(rows, (rows + 4 * pool->Size() - 1) / (4 * pool->Size()), band);
-}
-
-void Device::PrepareTexels(const Texture& texture) {
-    const Texture::RowRunner runner = [this](int rows, const std::function<void(int, int)>& band) {
-        RunRows(rows, band);
+    const Texture::RowRunner runner = [pool](int rows, const std::function<void(int, int)>& band) {
+        pool->ParallelBands(rows, (rows + 4 * pool->Size() - 1) / (4 * pool->Size()), band);
     };
     texture.EnsureFilled(&runner);
 }

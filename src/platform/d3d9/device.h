@@ -67,10 +67,8 @@ private:
     void RunProgram(const gfx::DrawContext& context);
     // The optimised adapter's pool at the worker count now in force; null on the reference one.
     WorkerPool* OptimisedPool();
-    // band(y0, y1) over rows 0 .. rows - 1: in bands on the optimised adapter's workers, else
-    // at once on this thread.
-    void RunRows(int rows, const std::function<void(int, int)>& band);
-    // A texture a draw reaches gets its fill pattern, on the workers where there are some.
+    // A texture a draw or a read-back reaches gets its fill pattern, in bands on the optimised
+    // adapter's workers, else at once on this thread.
     void PrepareTexels(const Texture& texture);
 
     IDirect3D9* direct3d_;

@@ -105,8 +105,7 @@ Texture::~Texture() {
 void Texture::HandOver(Texture& target, Texture& destination, bool keepTarget) {
     std::swap(target.bits_, destination.bits_);
     if (keepTarget) {
-        std::memcpy(target.bits_.get(), destination.bits_.get(),
-                    static_cast<size_t>(target.pitch_) * static_cast<size_t>(target.desc_.Height));
+        std::memcpy(target.bits_.get(), destination.bits_.get(), target.StorageBytes());
     }
     target.readBackDestination_ = nullptr;
     destination.readBackTarget_ = nullptr;
@@ -119,7 +118,7 @@ void Texture::SettleReadBack() const {
     // A plain copy: the target's storage stays where a draw sampling it may be reading it. No
     // read-only lock of this texture is out (this is a lock of it, or a draw, which refuses a
     // locked texture), so nothing reads the target's storage on this texture's behalf.
-    std::memcpy(bits_.get(), target->bits_.get(), static_cast<size_t>(pitch_) * static_cast<size_t>(desc_.Height));
+    std::memcpy(bits_.get(), target->bits_.get(), StorageBytes());
     target->readBackDestination_ = nullptr;
     readBackTarget_ = nullptr;
 }

@@ -70,8 +70,6 @@ public:
     const D3DSURFACE_DESC& Desc() const { return desc_; }
     bool IsRenderTarget() const { return (desc_.Usage & D3DUSAGE_RENDERTARGET) != 0; }
     bool IsLocked() const { return locked_.load(std::memory_order_acquire); }
-    size_t TexelBytes() const { return texelBytes_; }
-    ptrdiff_t Pitch() const { return pitch_; }
     uint8_t* Bits() const;
 
     gfx::TextureView View() const;
@@ -106,6 +104,8 @@ private:
     ~Texture() override;
 
     void FillRows(int y0, int y1) const;
+    // Bytes of storage: every row with its padding.
+    size_t StorageBytes() const { return static_cast<size_t>(pitch_) * static_cast<size_t>(desc_.Height); }
     // The read-back's two sides exchange their storage and part; `keepTarget`: the target's
     // texels are copied back from the storage it gave up. Under the read-back lock, and never
     // while a draw may be sampling the target.
