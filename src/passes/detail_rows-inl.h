@@ -294,16 +294,16 @@ private:
     float* out_[4] = {nullptr, nullptr, nullptr, nullptr};
 };
 
-// The first kChannels channels of the rows a band reads (lo .. hi - 1 of the texture), each
+// Channels kFirst .. kFirst + kChannels - 1 of the rows a band reads (lo .. hi - 1 of the texture), each
 // channel a plane laid out as `layout`, converted when first asked for. The converted rows live
 // in a ring of `slots` slots (at most kRingRows), so a band's rows pass through cache-sized
 // memory instead of a band-sized copy: a kernel's rows in use at once (a window of at most
 // `slots` consecutive rows, the band moving down) never share a slot, and a row asked for again
 // after it left the ring is converted again. Rows are clamped to the texture as the samplers do.
-template <int kChannels>
+template <int kChannels, int kFirst = 0>
 class ChannelRows {
 public:
-    static_assert(kChannels >= 0 && kChannels <= 4, "a texel has four channels");
+    static_assert(kChannels >= 0 && kFirst >= 0 && kFirst + kChannels <= 4, "a texel has four channels");
     static constexpr int kRingRows = 16;
 
     ChannelRows(const gfx::TextureView& texture, int firstRow, int endRow, int span, int margin,
@@ -353,7 +353,7 @@ private:
     int Slot(int r) const { return (r - lo_) % slots_; }
 
     void Planes(int slot, float* out[4]) const {
-        for (int c = 0; c < kChannels; ++c) out[c] = PlaneAt(slot, c);
+        for (int c = 0; c < kChannels; ++c) out[kFirst + c] = PlaneAt(slot, c);
     }
 
     float* PlaneAt(int slot, int plane) const {

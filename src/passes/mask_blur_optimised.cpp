@@ -39,18 +39,14 @@ void MaskBlurHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     VF gw[kMaskBlurRadius + 1];
     LoadWeights(ctx, gw);
     // Two rows of channel w: the one drawn from, and the next, converted while this one is drawn.
-    RowPlanes planes(std::max(ctx.width, mask.width), kMaskBlurRadius, 2);
+    ChannelRows<1, 3> planes(mask, y0, y1, ctx.width, kMaskBlurRadius, 2);
     const auto texels = [&](int y) { return mask.Row16(std::clamp(y, 0, mask.height - 1)); };
     const VU32 zero = hn::Zero(DU32());
-    {
-        float* const first[4] = {nullptr, nullptr, nullptr, planes.Plane(0)};
-        ExpandRow(texels(y0), mask.width, planes.Layout(), first);
-    }
     for (int y = y0; y < y1; ++y) {
+        const float* row = planes.Row(y);
         const float* rows[2 * kMaskBlurRadius + 1];
-        for (const float*& r : rows) r = planes.Plane((y - y0) & 1);
-        float* const ahead[4] = {nullptr, nullptr, nullptr, planes.Plane((y - y0 + 1) & 1)};
-        PendingRow pending = y + 1 < y1 ? PendingRow(texels(y + 1), mask.width, planes.Layout(), ahead) : PendingRow();
+        for (const float*& r : rows) r = row;
+        PendingRow pending = y + 1 < y1 ? planes.Start(y + 1) : PendingRow();
         const uint16_t* next = texels(y + 2);
         uint16_t* out = ctx.target.Row(y);
         for (size_t x = 0; x < width; x += N) {

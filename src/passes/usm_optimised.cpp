@@ -28,19 +28,13 @@ void UsmBlurRows(const gfx::DrawContext& ctx, int y0, int y1) {
     const gfx::TextureView& image = ctx.samplers[kUsmImageSampler].texture;
     const size_t width = static_cast<size_t>(ctx.width);
     // Two rows: the one drawn from, and the next, converted while this one is drawn.
-    RowPlanes planes(std::max(ctx.width, image.width), kUsmBlurRadius, 2);
+    ChannelRows<1> planes(image, y0, y1, ctx.width, kUsmBlurRadius, 2);
     VF gw[kUsmBlurRadius + 1];
     for (int k = 0; k <= kUsmBlurRadius; ++k) gw[k] = hn::Set(df, weight.gw_r3[k]);
     const VU32 zero = hn::Zero(DU32());
-    {
-        float* const first[4] = {planes.Plane(0), nullptr, nullptr, nullptr};
-        ExpandRow(TexelRow(image, y0), image.width, planes.Layout(), first);
-    }
     for (int y = y0; y < y1; ++y) {
-        const float* luma = planes.Plane((y - y0) & 1);
-        float* const ahead[4] = {planes.Plane((y - y0 + 1) & 1), nullptr, nullptr, nullptr};
-        PendingRow pending =
-            y + 1 < y1 ? PendingRow(TexelRow(image, y + 1), image.width, planes.Layout(), ahead) : PendingRow();
+        const float* luma = planes.Row(y);
+        PendingRow pending = y + 1 < y1 ? planes.Start(y + 1) : PendingRow();
         const uint16_t* next = TexelRow(image, y + 2);
         uint16_t* out = ctx.target.Row(y);
         for (size_t x = 0; x < width; x += N) {
