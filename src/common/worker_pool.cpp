@@ -14,6 +14,10 @@ namespace {
 // than the gap between two passes of a frame, short against a frame.
 constexpr auto kWatchTime = std::chrono::microseconds(100);
 
+// Sleeping workers moved per job, at most: the move costs a system call each, and on a machine
+// with this many cores an idle one near the waker is found without help.
+constexpr int kMaxMoved = 8;
+
 // Returns once `ready` holds or the watch time is up; the caller then waits for it asleep.
 template <class Ready>
 void WatchFor(const Ready& ready) {
@@ -33,7 +37,8 @@ int WorkerPool::HardwareThreads() {
     return n == 0 ? 1 : static_cast<int>(n);
 }
 
-WorkerPool::WorkerPool(int workers) : size_(workers > 0 ? workers : HardwareThreads()) {
+WorkerPool::WorkerPool(int workers)
+    : size_(workers > 0 ? workers : HardwareThreads()), sleep_(std::make_unique<Sleep[]>(static_cast<size_t>(size_))) {
     threads_.reserve(static_cast<size_t>(size_ - 1));
     for (int i = 1; i < size_; ++i) threads_.emplace_back([this, i] { WorkerLoop(i); });
 }
@@ -55,13 +60,22 @@ void WorkerPool::WorkerLoop(int index) {
     for (;;) {
         WatchFor([&] { return ready() || resting_.load(std::memory_order_acquire); });
         const std::function<void(int, int)>* job;
+        bool displaced;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, ready);
+            Sleep& sleep = sleep_[static_cast<size_t>(index - 1)];
+            if (!ready()) {
+                sleep.asleep = true;
+                wake_.wait(lock, ready);
+                sleep.asleep = false;
+            }
             if (quit_) return;
             seen = generation_;
             job = job_;
+            displaced = sleep.displaced;
+            sleep.displaced = false;
         }
+        if (displaced) placement_.Release();
         (*job)(index, size_);
         if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             // Under the mutex, so a caller that found jobs pending is already waiting.
@@ -76,6 +90,22 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
     if (size_ == 1) {
         fn(0, 1);
         return;
+    }
+    if (placement_.Useful()) {
+        // Sleeping workers are moved off this core before the job is published, so none takes
+        // it while its move is still to come.
+        bool move[kMaxMoved] = {};
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (int i = 1; i < size_ && i <= kMaxMoved; ++i) {
+                Sleep& sleep = sleep_[static_cast<size_t>(i - 1)];
+                move[i - 1] = sleep.asleep && !sleep.displaced;
+                sleep.displaced = sleep.displaced || sleep.asleep;
+            }
+        }
+        for (int i = 1; i < size_ && i <= kMaxMoved; ++i) {
+            if (move[i - 1]) placement_.KeepOffCallersCore(threads_[static_cast<size_t>(i - 1)]);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

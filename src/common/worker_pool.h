@@ -3,16 +3,19 @@
 // a frame costs no thread creation. Between jobs a thread first watches for the next one for a
 // short while and only then sleeps on a condition variable: a frame's passes come back to back,
 // and a thread woken for each of them tends to be placed on its waker's core while the other
-// core idles.
+// core idles. A worker that does sleep is kept off its waker's core when a job wakes it.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "common/core_placement.h"
 
 namespace qv {
 
@@ -44,7 +47,16 @@ public:
 private:
     void WorkerLoop(int index);
 
+    // A worker's sleep, under mutex_: whether it waits for a job asleep, and whether the job
+    // that wakes it moved it off its waker's core.
+    struct Sleep {
+        bool asleep = false;
+        bool displaced = false;
+    };
+
     int size_;
+    CorePlacement placement_;  // before threads_: the workers read it from their start
+    std::unique_ptr<Sleep[]> sleep_;  // one per worker thread, index - 1
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_;

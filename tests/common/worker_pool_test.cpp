@@ -5,7 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/core_placement.h"
 #include "common/worker_pool.h"
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace {
 
@@ -73,5 +78,60 @@ TEST(WorkerPool, ShutsDownWhileItsThreadsWatchAndWhileTheySleep) {
         EXPECT_EQ(calls.load(), 4);
     }  // the destructor joins every thread or the test hangs
 }
+
+#if defined(__linux__)
+cpu_set_t OwnCores() {
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    EXPECT_EQ(sched_getaffinity(0, sizeof(cores), &cores), 0);
+    return cores;
+}
+
+// A thread kept off its waker's core may run on every usable core but that one, and once it
+// releases itself, on all of them again.
+TEST(CorePlacement, KeepsAThreadOffTheCallersCoreUntilItReleasesItself) {
+    const qv::CorePlacement placement;
+    const cpu_set_t usable = OwnCores();
+    EXPECT_EQ(placement.Useful(), CPU_COUNT(&usable) > 1);
+    std::atomic<int> step{0};
+    cpu_set_t kept, released;
+    std::thread thread([&] {
+        while (step.load() == 0) std::this_thread::yield();
+        kept = OwnCores();
+        placement.Release();
+        released = OwnCores();
+    });
+    placement.KeepOffCallersCore(thread);
+    step.store(1);
+    thread.join();
+    EXPECT_TRUE(CPU_EQUAL(&released, &usable));
+    if (!placement.Useful()) return;
+    cpu_set_t outside;
+    CPU_XOR(&outside, &kept, &usable);
+    EXPECT_EQ(CPU_COUNT(&kept), CPU_COUNT(&usable) - 1);
+    EXPECT_EQ(CPU_COUNT(&outside), 1);  // one usable core left out, none added
+}
+
+// Workers woken from sleep by a job run it, and every job after, free to use every core the
+// pool was given: the move off the waker's core lasts only until they run.
+TEST(WorkerPool, WorkersWokenFromSleepRunOnAllTheirCores) {
+    const cpu_set_t usable = OwnCores();
+    WorkerPool pool(3);
+    for (int round = 0; round < 12; ++round) {
+        if (round % 2 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(3));  // asleep
+        std::vector<std::atomic<int>> calls(3);
+        std::vector<int> sameCores(3, 0);
+        pool.RunOnEach([&](int index, int) {
+            const cpu_set_t cores = OwnCores();
+            sameCores[static_cast<size_t>(index)] = CPU_EQUAL(&cores, &usable) ? 1 : 0;
+            calls[static_cast<size_t>(index)].fetch_add(1);
+        });
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(calls[static_cast<size_t>(i)].load(), 1) << "round " << round;
+            EXPECT_EQ(sameCores[static_cast<size_t>(i)], 1) << "worker " << i << " round " << round;
+        }
+    }
+}
+#endif
 
 }  // namespace
