@@ -52,18 +52,17 @@ make_clip() {  # width height file
 
 now() { date +%s.%N; }
 
-# Fastest of $runs runs of a command, in seconds.
-fastest() {
-  local best="" t0 t1 s
-  for ((i = 0; i < runs; ++i)); do
-    t0=$(now)
-    "$@" >/dev/null
-    t1=$(now)
-    s=$(echo "$t1 - $t0" | bc -l)
-    if [[ -z "$best" ]] || (($(echo "$s < $best" | bc -l))); then best=$s; fi
-  done
-  echo "$best"
+# Seconds one run of a command takes.
+seconds() {
+  local t0 t1
+  t0=$(now)
+  "$@" >/dev/null
+  t1=$(now)
+  echo "$t1 - $t0" | bc -l
 }
+
+# The smaller of two times ("" counts as none yet).
+smaller() { if [[ -z "$1" ]] || (($(echo "$2 < $1" | bc -l))); then echo "$2"; else echo "$1"; fi; }
 
 run_host() { "$host" -q --width 1920 --height 1080 "$1" -; }
 run_peer() { ffmpeg -v error -nostdin -i "$1" -vf "$peer_chain" -threads 2 -filter_threads 2 -f null -; }
@@ -79,8 +78,13 @@ for size in 1920x1080 1280x720; do
   h=${size#*x}
   clip="noisy_${size}.y4m"
   make_clip "$w" "$h" "$clip"
-  host_s=$(fastest run_host "$workdir/$clip")
-  peer_s=$(fastest run_peer "$workdir/$clip")
+  # The two sides take turns, so that both meet the machine in the same state; the fastest of
+  # each side's runs counts.
+  host_s="" peer_s=""
+  for ((i = 0; i < runs; ++i)); do
+    host_s=$(smaller "$host_s" "$(seconds run_host "$workdir/$clip")")
+    peer_s=$(smaller "$peer_s" "$(seconds run_peer "$workdir/$clip")")
+  done
   ratio=$(echo "scale=2; $peer_s / $host_s" | bc -l)
   printf '%-22s %12s %12s %7sx\n' "$size ($frames frames)" "$(ms_per_frame "$host_s")" "$(ms_per_frame "$peer_s")" "$ratio"
 done
