@@ -38,7 +38,7 @@ int WorkerPool::HardwareThreads() {
 }
 
 WorkerPool::WorkerPool(int workers)
-    : size_(workers > 0 ? workers : HardwareThreads()), sleep_(std::make_unique<Sleep[]>(static_cast<size_t>(size_))) {
+    : size_(workers > 0 ? workers : HardwareThreads()), sleep_(std::make_unique<Sleep[]>(static_cast<size_t>(size_ - 1))) {
     threads_.reserve(static_cast<size_t>(size_ - 1));
     for (int i = 1; i < size_; ++i) threads_.emplace_back([this, i] { WorkerLoop(i); });
 }
@@ -99,8 +99,7 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
             std::lock_guard<std::mutex> lock(mutex_);
             for (int i = 1; i < size_ && i <= kMaxMoved; ++i) {
                 Sleep& sleep = sleep_[static_cast<size_t>(i - 1)];
-                move[i - 1] = sleep.asleep && !sleep.displaced;
-                sleep.displaced = sleep.displaced || sleep.asleep;
+                if (sleep.asleep && !sleep.displaced) move[i - 1] = sleep.displaced = true;
             }
         }
         for (int i = 1; i < size_ && i <= kMaxMoved; ++i) {
