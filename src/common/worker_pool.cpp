@@ -99,7 +99,8 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
             std::lock_guard<std::mutex> lock(mutex_);
             for (int i = 1; i < size_ && i <= kMaxMoved; ++i) {
                 Sleep& sleep = sleep_[static_cast<size_t>(i - 1)];
-                if (sleep.asleep && !sleep.displaced) move[i - 1] = sleep.displaced = true;
+                // A worker moved for an earlier job has run it, and cleared its mark, since.
+                if (sleep.asleep) move[i - 1] = sleep.displaced = true;
             }
         }
         for (int i = 1; i < size_ && i <= kMaxMoved; ++i) {
