@@ -33,8 +33,11 @@ void WatchFor(const Ready& ready) {
 }  // namespace
 
 int WorkerPool::HardwareThreads() {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(n);
+    static const int threads = [] {
+        const unsigned n = std::thread::hardware_concurrency();
+        return n == 0 ? 1 : static_cast<int>(n);
+    }();
+    return threads;
 }
 
 WorkerPool::WorkerPool(int workers)

@@ -42,6 +42,8 @@ public:
     // that the threads that run next are placed on that core instead of beside it.
     void Rest();
 
+    // The machine's hardware threads, asked of the system once: the device asks at every draw, and
+    // the system answers by reading a file.
     static int HardwareThreads();
 
 private:
