@@ -41,19 +41,20 @@ void Y4mReader::ThrowTruncated(int64_t frame, uint64_t have) const {
 }
 
 bool Y4mReader::ReadFrameHeader(int64_t frame) {
+    // The frame is named only in an error: a frame read allocates nothing.
     std::string line;
-    const std::string which = input_.Name() + ": frame " + std::to_string(frame);
+    const auto which = [&] { return input_.Name() + ": frame " + std::to_string(frame); };
     switch (input_.ReadLine(&line, kMaxY4mLine)) {
         case InputFile::Line::kRead:
             break;
         case InputFile::Line::kEnd:
             return false;
         case InputFile::Line::kCutShort:
-            throw InputError(which + " is truncated inside its FRAME header");
+            throw InputError(which() + " is truncated inside its FRAME header");
         case InputFile::Line::kTooLong:
-            throw InputError(which + " does not start with a FRAME header line");
+            throw InputError(which() + " does not start with a FRAME header line");
     }
-    if (!IsY4mFrameHeader(line)) throw InputError(which + " does not start with a FRAME header");
+    if (!IsY4mFrameHeader(line)) throw InputError(which() + " does not start with a FRAME header");
     return true;
 }
 

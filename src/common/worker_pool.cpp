@@ -136,10 +136,16 @@ void WorkerPool::ParallelBands(int rows, int grain, const std::function<void(int
         for (int c = 0; c < chunks; ++c) band(c * grain, std::min(rows, (c + 1) * grain));
         return;
     }
-    std::atomic<int> next{0};
-    RunOnEach([&](int, int) {
-        for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
-            band(c * grain, std::min(rows, (c + 1) * grain));
+    // The job captures one reference, so that its std::function holds it in place: a draw's
+    // bands allocate nothing.
+    struct Bands {
+        std::atomic<int> next{0};
+        int rows, grain, chunks;
+        const std::function<void(int, int)>& band;
+    } bands{{}, rows, grain, chunks, band};
+    RunOnEach([&bands](int, int) {
+        for (int c = bands.next.fetch_add(1); c < bands.chunks; c = bands.next.fetch_add(1)) {
+            bands.band(c * bands.grain, std::min(bands.rows, (c + 1) * bands.grain));
         }
     });
 }

@@ -13,6 +13,7 @@
 #include "passes/downscale.h"
 #include "passes/resample_rows-inl.h"
 #include "passes/resample_rows.h"
+#include "passes/scratch_memory.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace qv::passes::HWY_NAMESPACE {
@@ -27,11 +28,11 @@ void DownscaleHBand(const ResampleJob& job, int y0, int y1) {
     ColumnMajorRows block(job.input, N);
     const size_t ps = block.PlaneStride();
     const float* planes[4] = {block.Planes(), block.Planes() + ps, block.Planes() + 2 * ps, block.Planes() + 3 * ps};
-    std::vector<int> rows(static_cast<size_t>(N));
+    int rows[hn::MaxLanes(df)] = {};
 
     for (int g = y0; g < y1; g += N) {
-        for (int l = 0; l < N; ++l) rows[static_cast<size_t>(l)] = TexelIndex(static_cast<float>(g + l), job.rows);
-        block.Load(rows.data());
+        for (int l = 0; l < N; ++l) rows[l] = TexelIndex(static_cast<float>(g + l), job.rows);
+        block.Load(rows);
         const size_t valid = static_cast<size_t>(std::min(N, y1 - g));
         for (int x = 0; x < job.width; ++x) {
             auto A0 = hn::Zero(df), A1 = hn::Zero(df), A2 = hn::Zero(df), A3 = hn::Zero(df);
@@ -72,9 +73,14 @@ void DownscaleVBand(const ResampleJob& job, int y0, int y1) {
     const hn::ScalableTag<float> df;
     const int N = static_cast<int>(hn::Lanes(df));
     const ResamplePlan& plan = *job.plan;
-    std::vector<const float*> taps(static_cast<size_t>(plan.taps));
-    std::vector<float> weights(static_cast<size_t>(plan.taps));
-    std::vector<const float*> window(static_cast<size_t>(plan.window));
+    // Rows and weights of one output row, in memory the thread keeps: a band allocates nothing.
+    const size_t tapCount = static_cast<size_t>(plan.taps);
+    const size_t windowCount = static_cast<size_t>(plan.window);
+    const ScratchBlock rowPointers(sizeof(const float*) * (tapCount + windowCount));
+    const ScratchBlock tapWeights(sizeof(float) * std::max<size_t>(tapCount, 1));
+    const float** const taps = rowPointers.As<const float*>();
+    const float** const window = taps + tapCount;
+    float* const weights = tapWeights.As<float>();
 
     for (int x0 = 0; x0 < job.width; x0 += job.columnChunk) {
         const int width = std::min(job.columnChunk, job.width - x0);
@@ -82,15 +88,15 @@ void DownscaleVBand(const ResampleJob& job, int y0, int y1) {
         const size_t ps = cache.PlaneStride();
         for (int y = y0; y < y1; ++y) {
             for (int k = 0; k < plan.taps; ++k) {
-                taps[static_cast<size_t>(k)] = cache.Row(plan.TapIndex(k)[y]);
-                weights[static_cast<size_t>(k)] = plan.TapWeight(k)[y];
+                taps[k] = cache.Row(plan.TapIndex(k)[y]);
+                weights[k] = plan.TapWeight(k)[y];
             }
-            for (int k = 0; k < plan.window; ++k) window[static_cast<size_t>(k)] = cache.Row(plan.WindowIndex(k)[y]);
+            for (int k = 0; k < plan.window; ++k) window[k] = cache.Row(plan.WindowIndex(k)[y]);
             const auto sum = hn::Set(df, plan.weightSum[static_cast<size_t>(y)]);
             uint16_t* out = job.target.Row(y) + 4 * x0;
             for (int i = 0; i < width; i += N) {
                 auto A0 = hn::Zero(df), A1 = hn::Zero(df), A2 = hn::Zero(df), A3 = hn::Zero(df);
-                for (size_t k = 0; k < taps.size(); ++k) {
+                for (size_t k = 0; k < tapCount; ++k) {
                     const float* p = taps[k] + i;
                     const auto w = hn::Set(df, weights[k]);
                     A0 = hn::Add(A0, hn::Mul(w, hn::LoadU(df, p)));
@@ -100,8 +106,8 @@ void DownscaleVBand(const ResampleJob& job, int y0, int y1) {
                 }
                 auto lo0 = hn::Set(df, 1.0f), lo1 = lo0, lo2 = lo0, lo3 = lo0;
                 auto hi0 = hn::Zero(df), hi1 = hi0, hi2 = hi0, hi3 = hi0;
-                for (const float* row : window) {
-                    const float* p = row + i;
+                for (size_t k = 0; k < windowCount; ++k) {
+                    const float* p = window[k] + i;
                     const auto v0 = hn::LoadU(df, p);
                     const auto v1 = hn::LoadU(df, p + ps);
                     const auto v2 = hn::LoadU(df, p + 2 * ps);
@@ -127,6 +133,7 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include "effect/constant_blocks.h"
+#include "passes/plan_cache.h"
 #include "passes/program_names.h"
 
 namespace qv::passes {
@@ -152,9 +159,22 @@ void DownscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     const auto scale = effect::ReadBlock<effect::ScaleBlock>(ctx.scale);
     const auto params = effect::ReadBlock<effect::ParamsBlock>(ctx.params);
     const effect::Float2 inv = scale.workTexSizeInverse;
-    const ResamplePlan plan =
-        PlanReduction(table, Axis::Horizontal, scale.hscale, scale.hscaleInverse, static_cast<float>(params.radius),
-                      params.htap, params.htap2, ImageAxis{image.texture.width, inv.x}, ctx.width);
+    const ImageAxis columns{image.texture.width, inv.x};
+    thread_local PlanCache<ResamplePlan> plans;
+    const ResamplePlan& plan = plans.Get(
+        PlanKey()
+            .Add(scale.hscale)
+            .Add(scale.hscaleInverse)
+            .Add(params.radius)
+            .Add(params.htap)
+            .Add(params.htap2)
+            .Add(columns.size)
+            .Add(columns.inverseSize)
+            .Add(ctx.width),
+        table, [&] {
+            return PlanReduction(table, Axis::Horizontal, scale.hscale, scale.hscaleInverse,
+                                 static_cast<float>(params.radius), params.htap, params.htap2, columns, ctx.width);
+        });
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     job.rows = ImageAxis{image.texture.height, inv.y};
     scheduler.Run(ctx.height, kHorizontalGrain,
@@ -169,9 +189,22 @@ void DownscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     const auto scale = effect::ReadBlock<effect::ScaleBlock>(ctx.scale);
     const auto params = effect::ReadBlock<effect::ParamsBlock>(ctx.params);
     const effect::Float2 inv = scale.tmpTex2SizeInverse;
-    const ResamplePlan plan =
-        PlanReduction(table, Axis::Vertical, scale.vscale, scale.vscaleInverse, static_cast<float>(params.radius),
-                      params.vtap, params.vtap2, ImageAxis{image.texture.height, inv.y}, ctx.height);
+    const ImageAxis rows{image.texture.height, inv.y};
+    thread_local PlanCache<ResamplePlan> plans;
+    const ResamplePlan& plan = plans.Get(
+        PlanKey()
+            .Add(scale.vscale)
+            .Add(scale.vscaleInverse)
+            .Add(params.radius)
+            .Add(params.vtap)
+            .Add(params.vtap2)
+            .Add(rows.size)
+            .Add(rows.inverseSize)
+            .Add(ctx.height),
+        table, [&] {
+            return PlanReduction(table, Axis::Vertical, scale.vscale, scale.vscaleInverse,
+                                 static_cast<float>(params.radius), params.vtap, params.vtap2, rows, ctx.height);
+        });
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     // Room for every row of an output row and for the next output row's, which start about
     // `vscaleInverse` rows on; no more rows than the input has, since then every row has a slot.

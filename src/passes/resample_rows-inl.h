@@ -77,7 +77,10 @@ public:
           planeStride_(static_cast<size_t>(kLeadColumns + columns_ + kAlignColumns - 1) / kAlignColumns *
                        kAlignColumns),
           storage_(sizeof(float) * planeStride_ * kPlanes * static_cast<size_t>(capacity_)),
-          tags_(static_cast<size_t>(capacity_), -1) {}
+          tagStorage_(sizeof(int) * static_cast<size_t>(capacity_)),
+          tags_(tagStorage_.As<int>()) {
+        std::fill(tags_, tags_ + capacity_, -1);
+    }
 
     size_t PlaneStride() const { return planeStride_; }
 
@@ -136,7 +139,8 @@ private:
     int capacity_;
     size_t planeStride_;
     ScratchBlock storage_;
-    std::vector<int> tags_;
+    ScratchBlock tagStorage_;  // kept by the thread, as the rows are: bands allocate nothing
+    int* tags_;                // the input row each slot holds, -1 for none
 };
 
 // A group of input rows side by side, for the horizontal passes: the texel of column c in lane

@@ -208,6 +208,7 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include "effect/constant_blocks.h"
+#include "passes/plan_cache.h"
 #include "passes/program_names.h"
 
 namespace qv::passes {
@@ -235,6 +236,13 @@ int HorizontalCachedRows(const ImageAxis& rows, int height) {
     return span + 1;
 }
 
+// What a horizontal draw needs besides its image, made once for a run of draws alike.
+struct HorizontalEnlargement {
+    ResamplePlan plan;
+    LaneGroups groups;
+    int cachedRows = 0;
+};
+
 }  // namespace
 
 void UpscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
@@ -243,14 +251,32 @@ void UpscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     if (!IsBound(image) || !IsBound(table) || !ctx.scale || ctx.width <= 0 || ctx.height <= 0) return;
     const auto scale = effect::ReadBlock<effect::ScaleBlock>(ctx.scale);
     const effect::Float2 inv = scale.srcTexSizeInverse;
-    const ResamplePlan plan = PlanEnlargement(table, Axis::Horizontal, scale.hscaleInverse,
-                                              ImageAxis{image.texture.width, inv.x}, ctx.width);
-    const LaneGroups groups = GroupEnlargementLanes(plan, HWY_DYNAMIC_DISPATCH(FloatLanes)(), image.texture.width);
-    ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
-    job.rows = ImageAxis{image.texture.height, inv.y};
-    job.cachedRows = HorizontalCachedRows(job.rows, ctx.height);
+    const ImageAxis columns{image.texture.width, inv.x};
+    const ImageAxis rows{image.texture.height, inv.y};
+    const int lanes = HWY_DYNAMIC_DISPATCH(FloatLanes)();
+    thread_local PlanCache<HorizontalEnlargement> plans;
+    const HorizontalEnlargement& h =
+        plans.Get(PlanKey()
+                      .Add(scale.hscaleInverse)
+                      .Add(columns.size)
+                      .Add(columns.inverseSize)
+                      .Add(rows.size)
+                      .Add(rows.inverseSize)
+                      .Add(ctx.width)
+                      .Add(ctx.height)
+                      .Add(lanes),
+                  table, [&] {
+                      HorizontalEnlargement made;
+                      made.plan = PlanEnlargement(table, Axis::Horizontal, scale.hscaleInverse, columns, ctx.width);
+                      made.groups = GroupEnlargementLanes(made.plan, lanes, columns.size);
+                      made.cachedRows = HorizontalCachedRows(rows, ctx.height);
+                      return made;
+                  });
+    ResampleJob job = MakeResampleJob(h.plan, image.texture, ctx);
+    job.rows = rows;
+    job.cachedRows = h.cachedRows;
     scheduler.Run(ctx.height, kHorizontalGrain,
-                  [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleHBand)(job, groups, y0, y1); });
+                  [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleHBand)(job, h.groups, y0, y1); });
 }
 
 void UpscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
@@ -259,8 +285,11 @@ void UpscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     if (!IsBound(image) || !IsBound(table) || !ctx.scale || ctx.width <= 0 || ctx.height <= 0) return;
     const auto scale = effect::ReadBlock<effect::ScaleBlock>(ctx.scale);
     const effect::Float2 inv = scale.tmpTexSizeInverse;
-    const ResamplePlan plan = PlanEnlargement(table, Axis::Vertical, scale.vscaleInverse,
-                                              ImageAxis{image.texture.height, inv.y}, ctx.height);
+    const ImageAxis rows{image.texture.height, inv.y};
+    thread_local PlanCache<ResamplePlan> plans;
+    const ResamplePlan& plan =
+        plans.Get(PlanKey().Add(scale.vscaleInverse).Add(rows.size).Add(rows.inverseSize).Add(ctx.height), table,
+                  [&] { return PlanEnlargement(table, Axis::Vertical, scale.vscaleInverse, rows, ctx.height); });
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     // Reads that skip rows (texel reciprocals that do not match the image) spread further.
     job.cachedRows = std::max(kVerticalCachedRows, plan.Span() + 2);

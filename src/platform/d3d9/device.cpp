@@ -29,7 +29,13 @@ Device::~Device() {
 
 void Device::ReleaseBinding(PassBinding& binding) {
     for (Texture*& t : binding.textures) ReleaseRef(t);
-    binding = PassBinding{};
+    binding.owner = nullptr;
+    binding.program = nullptr;
+    for (gfx::SamplerState& s : binding.states) s = gfx::SamplerState{};
+    // The block buffers keep their capacity for the next binding made in them.
+    binding.params.clear();
+    binding.scale.clear();
+    binding.weight.clear();
 }
 
 HRESULT Device::TestCooperativeLevel() {
@@ -235,11 +241,10 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     return injected.Or(D3D_OK);
 }
 
-void Device::BindPass(PassBinding&& binding) {
+void Device::BindPass(PassBinding& binding) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ReleaseBinding(pass_);
-    pass_ = std::move(binding);
-    binding = PassBinding{};
+    std::swap(pass_, binding);
+    ReleaseBinding(binding);
 }
 
 void Device::UnbindPass(const void* owner) {

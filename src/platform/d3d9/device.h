@@ -55,9 +55,11 @@ public:
     UINT Adapter() const { return adapter_; }
     DWORD BehaviourFlags() const { return behaviourFlags_; }
 
-    // Effect passes. Binding replaces whatever pass was bound; unbinding clears it only when
-    // `owner` bound it.
-    void BindPass(PassBinding&& binding);
+    // Effect passes. Binding replaces whatever pass was bound, taking `binding`'s contents and
+    // leaving it the replaced pass's storage, emptied: a caller that binds from the same
+    // PassBinding every pass reuses its block buffers instead of allocating them. Unbinding
+    // clears the pass only when `owner` bound it.
+    void BindPass(PassBinding& binding);
     void UnbindPass(const void* owner);
 
 private:

@@ -114,14 +114,13 @@ public:
     HRESULT BeginPass(UINT pass) override {
         const InjectedResult injected("BeginPass");
         if (injected.Fails()) return injected.Code();
-        PassBinding binding;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!begun_ || activePass_ >= 0 || pass >= programs_[technique_].size()) return D3DERR_INVALIDCALL;
-            activePass_ = static_cast<int>(pass);
-            binding = BindingFor(programs_[technique_][pass]);
-        }
-        device_->BindPass(std::move(binding));
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!begun_ || activePass_ >= 0 || pass >= programs_[technique_].size()) return D3DERR_INVALIDCALL;
+        activePass_ = static_cast<int>(pass);
+        FillBinding(programs_[technique_][pass], staged_);
+        // Bound with this effect's lock held, so that no other pass of it is staged meanwhile;
+        // the device never calls into an effect, so the two locks are always taken in this order.
+        device_->BindPass(staged_);
         return injected.Or(D3D_OK);
     }
 
@@ -173,15 +172,20 @@ private:
         return -1;
     }
 
-    std::vector<uint8_t> BlockBytes(const char* name) const {
+    // The block's bytes copied into `out` (in its own storage, so a reused buffer allocates
+    // nothing); empty when the effect declares no such block.
+    void CopyBlock(const char* name, std::vector<uint8_t>& out) const {
         const Parameter* p = layout_.FindParameter(name);
-        if (!p || p->kind != ParameterKind::Block) return {};
-        return values_[static_cast<size_t>(p - layout_.parameters.data())].bytes;
+        if (!p || p->kind != ParameterKind::Block) {
+            out.clear();
+            return;
+        }
+        const std::vector<uint8_t>& bytes = values_[static_cast<size_t>(p - layout_.parameters.data())].bytes;
+        out.assign(bytes.begin(), bytes.end());
     }
 
-    // Called with the mutex held.
-    PassBinding BindingFor(const gfx::PixelProgram* program) const {
-        PassBinding binding;
+    // Called with the mutex held; `binding` is empty (as BindPass leaves it).
+    void FillBinding(const gfx::PixelProgram* program, PassBinding& binding) const {
         binding.owner = this;
         binding.program = program;
         for (const Parameter& sampler : layout_.parameters) {
@@ -192,10 +196,9 @@ private:
             binding.textures[sampler.slot] = bound;
             binding.states[sampler.slot] = sampler.state;
         }
-        binding.params = BlockBytes(kParamsBlock);
-        binding.scale = BlockBytes(kScaleBlock);
-        binding.weight = BlockBytes(kWeightBlock);
-        return binding;
+        CopyBlock(kParamsBlock, binding.params);
+        CopyBlock(kScaleBlock, binding.scale);
+        CopyBlock(kWeightBlock, binding.weight);
     }
 
     Device* device_;
@@ -207,6 +210,7 @@ private:
     size_t technique_ = 0;       // the first technique until one is set
     bool begun_ = false;
     int activePass_ = -1;
+    PassBinding staged_;  // where each pass's binding is made; empty between passes
 };
 
 HRESULT Refuse(const std::string& message, ID3DXBuffer** errors) {

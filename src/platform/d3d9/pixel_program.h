@@ -21,6 +21,9 @@ struct SamplerState {
     Filter magFilter = Filter::Point;
 };
 
+// Bytes of one texel as the samplers read it: four floats, else four unorm16 values.
+inline size_t SampledTexelBytes(D3DFORMAT format) { return format == D3DFMT_A32B32G32R32F ? 16 : 8; }
+
 struct TextureView {
     const uint8_t* bits = nullptr;
     int width = 0;
