@@ -149,6 +149,25 @@ constexpr int kVerticalGrain = 32;
 // Converted input rows a vertical band may hold; wider images run in column chunks within it.
 constexpr size_t kVerticalCacheBytes = size_t{1} << 20;
 
+// The reduction plan of a draw, from `cache` while its numbers and table stay the same.
+const ResamplePlan& KeptReduction(PlanCache<ResamplePlan>& cache, const gfx::SamplerBinding& table, Axis axis,
+                                  float s, float r, int radius, int taps, int window, const ImageAxis& input,
+                                  int count) {
+    const PlanKey key = PlanKey()
+                            .Add(static_cast<int>(axis))
+                            .Add(s)
+                            .Add(r)
+                            .Add(radius)
+                            .Add(taps)
+                            .Add(window)
+                            .Add(input.size)
+                            .Add(input.inverseSize)
+                            .Add(count);
+    return cache.Get(key, table, [&] {
+        return PlanReduction(table, axis, s, r, static_cast<float>(radius), taps, window, input, count);
+    });
+}
+
 }  // namespace
 
 void DownscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
@@ -161,20 +180,8 @@ void DownscaleHOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     const effect::Float2 inv = scale.workTexSizeInverse;
     const ImageAxis columns{image.texture.width, inv.x};
     thread_local PlanCache<ResamplePlan> plans;
-    const ResamplePlan& plan = plans.Get(
-        PlanKey()
-            .Add(scale.hscale)
-            .Add(scale.hscaleInverse)
-            .Add(params.radius)
-            .Add(params.htap)
-            .Add(params.htap2)
-            .Add(columns.size)
-            .Add(columns.inverseSize)
-            .Add(ctx.width),
-        table, [&] {
-            return PlanReduction(table, Axis::Horizontal, scale.hscale, scale.hscaleInverse,
-                                 static_cast<float>(params.radius), params.htap, params.htap2, columns, ctx.width);
-        });
+    const ResamplePlan& plan = KeptReduction(plans, table, Axis::Horizontal, scale.hscale, scale.hscaleInverse,
+                                             params.radius, params.htap, params.htap2, columns, ctx.width);
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     job.rows = ImageAxis{image.texture.height, inv.y};
     scheduler.Run(ctx.height, kHorizontalGrain,
@@ -191,20 +198,8 @@ void DownscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
     const effect::Float2 inv = scale.tmpTex2SizeInverse;
     const ImageAxis rows{image.texture.height, inv.y};
     thread_local PlanCache<ResamplePlan> plans;
-    const ResamplePlan& plan = plans.Get(
-        PlanKey()
-            .Add(scale.vscale)
-            .Add(scale.vscaleInverse)
-            .Add(params.radius)
-            .Add(params.vtap)
-            .Add(params.vtap2)
-            .Add(rows.size)
-            .Add(rows.inverseSize)
-            .Add(ctx.height),
-        table, [&] {
-            return PlanReduction(table, Axis::Vertical, scale.vscale, scale.vscaleInverse,
-                                 static_cast<float>(params.radius), params.vtap, params.vtap2, rows, ctx.height);
-        });
+    const ResamplePlan& plan = KeptReduction(plans, table, Axis::Vertical, scale.vscale, scale.vscaleInverse,
+                                             params.radius, params.vtap, params.vtap2, rows, ctx.height);
     ResampleJob job = MakeResampleJob(plan, image.texture, ctx);
     // Room for every row of an output row and for the next output row's, which start about
     // `vscaleInverse` rows on; no more rows than the input has, since then every row has a slot.
