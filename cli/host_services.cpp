@@ -92,13 +92,7 @@ YcPixel* Host::FetchSourceFrame(FilterInstance*, EditHandle edit, int32_t frame,
 
 int32_t Host::RunOnWorkerThreads(WorkerFunction function, void* param1, void* param2) {
     if (function == nullptr) return 0;
-    // One captured reference keeps the job inside its std::function: no allocation a frame.
-    const struct {
-        WorkerFunction function;
-        void* param1;
-        void* param2;
-    } call{function, param1, param2};
-    gHost->pool_.RunOnEach([&call](int index, int count) { call.function(index, count, call.param1, call.param2); });
+    gHost->pool_.RunOnEach([&](int index, int count) { function(index, count, param1, param2); });
     return 1;
 }
 

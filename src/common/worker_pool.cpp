@@ -62,7 +62,7 @@ void WorkerPool::WorkerLoop(int index) {
     };
     for (;;) {
         WatchFor([&] { return ready() || resting_.load(std::memory_order_acquire); });
-        const std::function<void(int, int)>* job;
+        const FunctionRef<void(int, int)>* job;
         bool displaced;
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -88,7 +88,7 @@ void WorkerPool::WorkerLoop(int index) {
     }
 }
 
-void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
+void WorkerPool::RunOnEach(FunctionRef<void(int, int)> fn) {
     std::lock_guard<std::mutex> run(runMutex_);
     if (size_ == 1) {
         fn(0, 1);
@@ -128,7 +128,7 @@ void WorkerPool::RunOnEach(const std::function<void(int, int)>& fn) {
 
 void WorkerPool::Rest() { resting_.store(true, std::memory_order_release); }
 
-void WorkerPool::ParallelBands(int rows, int grain, const std::function<void(int, int)>& band) {
+void WorkerPool::ParallelBands(int rows, int grain, FunctionRef<void(int, int)> band) {
     if (rows <= 0) return;
     grain = std::max(grain, 1);
     const int chunks = (rows + grain - 1) / grain;
@@ -136,16 +136,10 @@ void WorkerPool::ParallelBands(int rows, int grain, const std::function<void(int
         for (int c = 0; c < chunks; ++c) band(c * grain, std::min(rows, (c + 1) * grain));
         return;
     }
-    // The job captures one reference, so that its std::function holds it in place: a draw's
-    // bands allocate nothing.
-    struct Bands {
-        std::atomic<int> next{0};
-        int rows, grain, chunks;
-        const std::function<void(int, int)>& band;
-    } bands{{}, rows, grain, chunks, band};
-    RunOnEach([&bands](int, int) {
-        for (int c = bands.next.fetch_add(1); c < bands.chunks; c = bands.next.fetch_add(1)) {
-            bands.band(c * bands.grain, std::min(bands.rows, (c + 1) * bands.grain));
+    std::atomic<int> next{0};
+    RunOnEach([&](int, int) {
+        for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
+            band(c * grain, std::min(rows, (c + 1) * grain));
         }
     });
 }

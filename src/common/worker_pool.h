@@ -9,13 +9,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "common/core_placement.h"
+#include "common/function_ref.h"
 
 namespace qv {
 
@@ -31,11 +31,11 @@ public:
 
     // Calls fn(i, Size()) once for each i in [0, Size()), worker 0 on the calling thread,
     // and returns when all calls have returned. Not reentrant: one job at a time per pool.
-    void RunOnEach(const std::function<void(int index, int count)>& fn);
+    void RunOnEach(FunctionRef<void(int index, int count)> fn);
 
     // Runs band(y0, y1) over consecutive chunks of [0, rows) of `grain` rows (the last may be
     // shorter), taken by the workers in turn.
-    void ParallelBands(int rows, int grain, const std::function<void(int y0, int y1)>& band);
+    void ParallelBands(int rows, int grain, FunctionRef<void(int y0, int y1)> band);
 
     // Tells the workers that no job follows soon (the end of a frame's work): a worker watching
     // for the next job sleeps at once instead of holding its core for the rest of its watch, so
@@ -63,7 +63,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    const std::function<void(int, int)>* job_ = nullptr;
+    const FunctionRef<void(int, int)>* job_ = nullptr;  // the running job, for its duration
     std::atomic<uint64_t> generation_{0};  // written under mutex_, watched without it
     std::atomic<int> pending_{0};          // workers still running the current job
     std::atomic<bool> quit_{false};

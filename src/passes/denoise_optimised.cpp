@@ -586,20 +586,12 @@ HWY_EXPORT(DenoiseRows);
 void DenoiseOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
     const gfx::TextureView& src = ctx.samplers[kDenoiseInputSampler].texture;
     if (src.bits == nullptr || src.width <= 0 || src.height <= 0 || ctx.width <= 0 || ctx.height <= 0) return;
-    struct Draw {
-        const gfx::DrawContext& ctx;
-        float h2;
-        float centreWeight;
-    };
     const float h2 = effect::ReadBlock<effect::ParamsBlock>(ctx.params).H2;
     // The centre candidate's distance is 0 at every pixel, so its weight is one value per draw.
-    const Draw draw{ctx, h2, Exp2ToFloat((0.0f * h2) * kDenoiseExponentScale)};
+    const float centreWeight = Exp2ToFloat((0.0f * h2) * kDenoiseExponentScale);
     // Each band recomputes two rows of weights above it: at least 16 rows a band keep that small.
     const int grain = BandRows(ctx.height, scheduler.Workers(), 16);
-    // One captured reference: the band function is held in place, not allocated every draw.
-    scheduler.Run(ctx.height, grain, [&draw](int y0, int y1) {
-        HWY_DYNAMIC_DISPATCH(DenoiseRows)(draw.ctx, draw.h2, draw.centreWeight, y0, y1);
-    });
+    scheduler.Run(ctx.height, grain, [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DenoiseRows)(ctx, h2, centreWeight, y0, y1); });
 }
 
 }  // namespace qv::passes

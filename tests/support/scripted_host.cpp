@@ -154,13 +154,7 @@ YcPixel* ScriptedHost::FetchThunk(FilterInstance*, EditHandle, int32_t frame, in
 }
 
 int32_t ScriptedHost::WorkersThunk(WorkerFunction fn, void* p1, void* p2) {
-    // One captured reference, as the real host does: the job allocates nothing.
-    const struct {
-        WorkerFunction fn;
-        void* p1;
-        void* p2;
-    } call{fn, p1, p2};
-    current_->pool_->RunOnEach([&call](int i, int n) { call.fn(i, n, call.p1, call.p2); });
+    current_->pool_->RunOnEach([&](int i, int n) { fn(i, n, p1, p2); });
     return 1;
 }
 

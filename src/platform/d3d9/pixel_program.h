@@ -6,9 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
+#include "common/function_ref.h"
 #include "platform/d3d9/d3d9.h"
 
 namespace qv::gfx {
@@ -66,7 +66,7 @@ struct DrawContext {
 class RowScheduler {
 public:
     virtual ~RowScheduler() = default;
-    virtual void Run(int rows, int grain, const std::function<void(int y0, int y1)>& band) = 0;
+    virtual void Run(int rows, int grain, FunctionRef<void(int y0, int y1)> band) = 0;
     virtual int Workers() const = 0;
 };
 

@@ -14,7 +14,7 @@ namespace qv::gfx {
 
 class SerialRowScheduler final : public RowScheduler {
 public:
-    void Run(int rows, int grain, const std::function<void(int, int)>& band) override {
+    void Run(int rows, int grain, FunctionRef<void(int, int)> band) override {
         (void)grain;
         if (rows > 0) band(0, rows);
     }
@@ -24,7 +24,7 @@ public:
 class ShuffledRowScheduler final : public RowScheduler {
 public:
     explicit ShuffledRowScheduler(uint32_t seed, int bandRows = 0) : rng_(seed), bandRows_(bandRows) {}
-    void Run(int rows, int grain, const std::function<void(int, int)>& band) override {
+    void Run(int rows, int grain, FunctionRef<void(int, int)> band) override {
         const int step = std::max(1, bandRows_ > 0 ? bandRows_ : grain);
         std::vector<int> starts;
         for (int y = 0; y < rows; y += step) starts.push_back(y);
@@ -41,7 +41,7 @@ private:
 class PoolRowScheduler final : public RowScheduler {
 public:
     explicit PoolRowScheduler(WorkerPool& pool) : pool_(pool) {}
-    void Run(int rows, int grain, const std::function<void(int, int)>& band) override {
+    void Run(int rows, int grain, FunctionRef<void(int, int)> band) override {
         pool_.ParallelBands(rows, grain, band);
     }
     int Workers() const override { return pool_.Size(); }
