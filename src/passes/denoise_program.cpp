@@ -4,6 +4,6 @@
 
 namespace qv::passes {
 
-QV_REGISTER_PIXEL_PROGRAM(kDenoiseProgram, DenoiseReference, DenoiseOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kDenoiseProgram, DenoiseReference, DenoiseOptimised, gfx::Samplers(kDenoiseInputSampler));
 
 }  // namespace qv::passes

@@ -211,8 +211,10 @@ void DownscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedul
                   [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DownscaleVBand)(job, y0, y1); });
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kDownscaleHProgram, DownscaleHReference, DownscaleHOptimised);
-QV_REGISTER_PIXEL_PROGRAM(kDownscaleVProgram, DownscaleVReference, DownscaleVOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kDownscaleHProgram, DownscaleHReference, DownscaleHOptimised,
+                          gfx::Samplers(kDownscaleHInputSampler, kWeightTableSampler));
+QV_REGISTER_PIXEL_PROGRAM(kDownscaleVProgram, DownscaleVReference, DownscaleVOptimised,
+                          gfx::Samplers(kDownscaleVInputSampler, kWeightTableSampler));
 
 }  // namespace qv::passes
 #endif  // HWY_ONCE

@@ -111,8 +111,8 @@ void MaskBlurVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& schedule
     HWY_DYNAMIC_DISPATCH(MaskBlurVBands)(ctx, scheduler);
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kMaskBlurHProgram, MaskBlurHReference, MaskBlurHOptimised);
-QV_REGISTER_PIXEL_PROGRAM(kMaskBlurVProgram, MaskBlurVReference, MaskBlurVOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kMaskBlurHProgram, MaskBlurHReference, MaskBlurHOptimised, gfx::Samplers(kMaskBlurHSampler));
+QV_REGISTER_PIXEL_PROGRAM(kMaskBlurVProgram, MaskBlurVReference, MaskBlurVOptimised, gfx::Samplers(kMaskBlurVSampler));
 
 }  // namespace qv::passes
 #endif

@@ -18,12 +18,13 @@ inline constexpr const char* kDownscaleHProgram = "downscale_h"; // p11
 inline constexpr const char* kDownscaleVProgram = "downscale_v"; // p12
 inline constexpr const char* kPackProgram = "pack";              // p13
 
-// Registers a program from a pass's source file at load time:
-//   QV_REGISTER_PIXEL_PROGRAM(kUnpackProgram, UnpackReference, UnpackOptimised);
-#define QV_REGISTER_PIXEL_PROGRAM(name, reference, optimised)                               \
-    static const bool qv_registered_##reference = [] {                                      \
-        ::qv::gfx::RegisterPixelProgram(::qv::gfx::PixelProgram{name, reference, optimised}); \
-        return true;                                                                        \
+// Registers a program from a pass's source file at load time, with the samplers it reads:
+//   QV_REGISTER_PIXEL_PROGRAM(kUnpackProgram, UnpackReference, UnpackOptimised,
+//                             gfx::Samplers(kPackedSampler));
+#define QV_REGISTER_PIXEL_PROGRAM(name, reference, optimised, samplers)                                \
+    static const bool qv_registered_##reference = [] {                                                 \
+        ::qv::gfx::RegisterPixelProgram(::qv::gfx::PixelProgram{name, reference, optimised, samplers}); \
+        return true;                                                                                   \
     }()
 
 }  // namespace qv::passes

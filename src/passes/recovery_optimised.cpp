@@ -60,7 +60,7 @@ void RecoveryOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     HWY_DYNAMIC_DISPATCH(RecoveryBands)(ctx, scheduler);
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kRecoveryProgram, RecoveryReference, RecoveryOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kRecoveryProgram, RecoveryReference, RecoveryOptimised, gfx::Samplers(kRecoveryImageSampler));
 
 }  // namespace qv::passes
 #endif

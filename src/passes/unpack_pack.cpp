@@ -128,7 +128,7 @@ void PackRow(const uint16_t* pixels, int texels, uint16_t* out, int width) {
 }
 
 void UnpackOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
-    const gfx::TextureView& in = ctx.samplers[1].texture;
+    const gfx::TextureView& in = ctx.samplers[kPackedSampler].texture;
     if (!in.bits || in.height <= 0) return;
     scheduler.Run(ctx.height, kRowGrain, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
@@ -138,7 +138,7 @@ void UnpackOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) 
 }
 
 void PackOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
-    const gfx::TextureView& in = ctx.samplers[10].texture;
+    const gfx::TextureView& in = ctx.samplers[kFinalSampler].texture;
     if (!in.bits || in.height <= 0) return;
     scheduler.Run(ctx.height, kRowGrain, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
@@ -147,8 +147,8 @@ void PackOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
     });
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kUnpackProgram, UnpackReference, UnpackOptimised);
-QV_REGISTER_PIXEL_PROGRAM(kPackProgram, PackReference, PackOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kUnpackProgram, UnpackReference, UnpackOptimised, gfx::Samplers(kPackedSampler));
+QV_REGISTER_PIXEL_PROGRAM(kPackProgram, PackReference, PackOptimised, gfx::Samplers(kFinalSampler));
 
 }  // namespace qv::passes
 #endif  // HWY_ONCE

@@ -14,6 +14,9 @@
 
 namespace qv::passes {
 
+inline constexpr int kPackedSampler = 1;  // s1: Tex, the packed source
+inline constexpr int kFinalSampler = 10;  // s10: Tex10, the final image
+
 void UnpackReference(const gfx::DrawContext& ctx);
 void PackReference(const gfx::DrawContext& ctx);
 

@@ -11,8 +11,6 @@ namespace {
 using gfx::QFloat;
 using gfx::QFloat4;
 
-constexpr int kPackedSampler = 1;  // s1: Tex, the packed source
-constexpr int kFinalSampler = 10;  // s10: Tex10, the final image
 
 // Every read addresses a whole texel: a quarter texel past its start.
 constexpr float kTexelQuarter = 0.25f;

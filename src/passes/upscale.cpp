@@ -297,8 +297,10 @@ void UpscaleVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
                   [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(UpscaleVBand)(job, y0, y1); });
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kUpscaleHProgram, UpscaleHReference, UpscaleHOptimised);
-QV_REGISTER_PIXEL_PROGRAM(kUpscaleVProgram, UpscaleVReference, UpscaleVOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kUpscaleHProgram, UpscaleHReference, UpscaleHOptimised,
+                          gfx::Samplers(kUpscaleHInputSampler, kWeightTableSampler));
+QV_REGISTER_PIXEL_PROGRAM(kUpscaleVProgram, UpscaleVReference, UpscaleVOptimised,
+                          gfx::Samplers(kUpscaleVInputSampler, kWeightTableSampler));
 
 }  // namespace qv::passes
 #endif  // HWY_ONCE

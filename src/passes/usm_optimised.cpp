@@ -167,8 +167,9 @@ void UsmLimitOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler
     HWY_DYNAMIC_DISPATCH(UsmLimitBands)(ctx, scheduler);
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kUsmBlurProgram, UsmBlurReference, UsmBlurOptimised);
-QV_REGISTER_PIXEL_PROGRAM(kUsmLimitProgram, UsmLimitReference, UsmLimitOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kUsmBlurProgram, UsmBlurReference, UsmBlurOptimised, gfx::Samplers(kUsmImageSampler));
+QV_REGISTER_PIXEL_PROGRAM(kUsmLimitProgram, UsmLimitReference, UsmLimitOptimised,
+                          gfx::Samplers(kUsmImageSampler, kUsmBlurSampler));
 
 }  // namespace qv::passes
 #endif

@@ -507,8 +507,10 @@ void WarpVOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
     HWY_DYNAMIC_DISPATCH(WarpVBands)(ctx, scheduler);
 }
 
-QV_REGISTER_PIXEL_PROGRAM(kWarpHProgram, WarpHReference, WarpHOptimised);
-QV_REGISTER_PIXEL_PROGRAM(kWarpVProgram, WarpVReference, WarpVOptimised);
+QV_REGISTER_PIXEL_PROGRAM(kWarpHProgram, WarpHReference, WarpHOptimised,
+                          gfx::Samplers(kWarpMapSampler, kWarpHImageSampler, kWarpTableSampler));
+QV_REGISTER_PIXEL_PROGRAM(kWarpVProgram, WarpVReference, WarpVOptimised,
+                          gfx::Samplers(kWarpMapSampler, kWarpVImageSampler, kWarpTableSampler));
 
 }  // namespace qv::passes
 #endif

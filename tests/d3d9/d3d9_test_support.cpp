@@ -107,6 +107,8 @@ const bool registered = [] {
     gfx::RegisterPixelProgram(gfx::PixelProgram{kCoordsProgram, CoordsReference, CoordsOptimised});
     gfx::RegisterPixelProgram(gfx::PixelProgram{kCopyProgram, CopyReference, CopyOptimised});
     gfx::RegisterPixelProgram(gfx::PixelProgram{kProbeProgram, ProbeReference, ProbeOptimised});
+    gfx::RegisterPixelProgram(
+        gfx::PixelProgram{kProbeTableProgram, ProbeReference, ProbeOptimised, gfx::Samplers(11)});
     return true;
 }();
 
@@ -131,6 +133,7 @@ technique Test {
     pass coords { PixelShader = test_coords; }
     pass copy { VertexShader = NULL; PixelShader = test_copy; }
     pass probe { VertexShader = NULL; PixelShader = test_probe; }
+    pass probe_table { VertexShader = NULL; PixelShader = test_probe_table; }
 }
 technique Other { pass only { PixelShader = test_coords; } }
 )";

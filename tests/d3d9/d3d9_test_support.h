@@ -52,9 +52,10 @@ inline constexpr const char* kFillProgram = "test_fill";      // writes params[0
 inline constexpr const char* kCoordsProgram = "test_coords";  // writes (x, y, 7, 9) as stored steps
 inline constexpr const char* kCopyProgram = "test_copy";      // point-copies s1 through the sampler
 inline constexpr const char* kProbeProgram = "test_probe";    // records its draw context
+inline constexpr const char* kProbeTableProgram = "test_probe_table";  // the same, reading s11 only
 
 // Passes of the test effect's first technique, in order.
-enum TestPass : UINT { kFillPass = 0, kCoordsPass, kCopyPass, kProbePass, kTestPassCount };
+enum TestPass : UINT { kFillPass = 0, kCoordsPass, kCopyPass, kProbePass, kProbeTablePass, kTestPassCount };
 
 // The effect source the tests load: textures TexA (s1), TexB (s11, linear magnification),
 // TexC (s5), blocks params (48 bytes), scale (64), weight (36), techniques "Test" and "Other".

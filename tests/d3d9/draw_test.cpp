@@ -254,6 +254,34 @@ TEST_P(QuadDraw, GivesTheProgramItsSamplersBlocksAndTarget) {
     EXPECT_EQ(effect::ReadBlock<effect::WeightBlock>(r.weight.data()).gw_r3[3], 0.0f);
 }
 
+// A compiled shader binds only the samplers it reads: the others stay empty in the draw, and a
+// texture that only they name is not made ready for it (nor held against a lock elsewhere).
+TEST_P(QuadDraw, AProgramSeesOnlyTheSamplersItReads) {
+    DrawRig rig(GetParam(), 4, 2);
+    std::vector<uint16_t> texels(3 * 2 * 4, 77);
+    Ref<IDirect3DTexture9> a = CreateFilledTexture(rig.device.get(), 3, 2, texels);
+    Ref<IDirect3DTexture9> table;
+    ASSERT_EQ(D3DXCreateTexture(rig.device.get(), 513, 1, 1, D3DUSAGE_DYNAMIC, D3DFMT_A32B32G32R32F, D3DPOOL_DEFAULT,
+                                table.Out()),
+              D3D_OK);
+    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexA"), a.get()), D3D_OK);
+    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexB"), table.get()), D3D_OK);
+    Ref<IDirect3DVertexBuffer9> quad = CreateVertices(rig.device.get(), QuadVertices(4, 2));
+
+    ASSERT_EQ(rig.Draw(kProbeTablePass, quad.get()), D3D_OK);
+    ProgramRecord r = LastProgramRecord();
+    ASSERT_EQ(r.draws, 1);
+    EXPECT_EQ(r.context.samplers[11].texture.width, 513);
+    EXPECT_NE(r.context.samplers[11].texture.bits, nullptr);
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(r.context.samplers[i].texture.bits, nullptr) << "slot " << i;
+
+    // The program that reads every slot still sees TexA.
+    ASSERT_EQ(rig.Draw(kProbePass, quad.get()), D3D_OK);
+    r = LastProgramRecord();
+    ASSERT_EQ(r.draws, 2);
+    EXPECT_EQ(r.context.samplers[1].texture.Row16(1)[5], 77);
+}
+
 TEST_P(QuadDraw, ALostDeviceDrawsNothing) {
     DrawRig rig(GetParam(), 4, 2);
     Ref<IDirect3DVertexBuffer9> quad = CreateVertices(rig.device.get(), QuadVertices(4, 2));

@@ -158,8 +158,12 @@ HRESULT Device::DrawLocked(D3DPRIMITIVETYPE type, UINT startVertex, UINT primiti
 
     Texture& target = renderTarget_->Owner();
     PrepareTexels(target);
-    for (const Texture* t : pass_.textures) {
-        if (t) PrepareTexels(*t);
+    // Only the samplers the program reads: a texture no draw reads is never made ready, so a
+    // chain that leaves some of its textures out never touches their memory.
+    const gfx::SamplerSet reads = pass_.program->samplers;
+    const auto read = [reads](int slot) { return (reads >> slot & 1U) != 0; };
+    for (int i = 0; i < gfx::kSamplerSlots; ++i) {
+        if (const Texture* t = pass_.textures[i]; t && read(i)) PrepareTexels(*t);
     }
     const D3DSURFACE_DESC& size = target.Desc();
     target.BeforeDraw(quad.width >= static_cast<int>(size.Width) && quad.height >= static_cast<int>(size.Height));
@@ -168,7 +172,7 @@ HRESULT Device::DrawLocked(D3DPRIMITIVETYPE type, UINT startVertex, UINT primiti
     context.width = std::min(quad.width, context.target.width);
     context.height = std::min(quad.height, context.target.height);
     for (int i = 0; i < gfx::kSamplerSlots; ++i) {
-        if (const Texture* t = pass_.textures[i]) {
+        if (const Texture* t = pass_.textures[i]; t && read(i)) {
             context.samplers[i].texture = t->View();
             context.samplers[i].state = pass_.states[i];
         }

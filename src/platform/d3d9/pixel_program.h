@@ -70,10 +70,21 @@ public:
     virtual int Workers() const = 0;
 };
 
+// The sampler slots a program reads, one bit each (bit i for s<i>).
+using SamplerSet = uint32_t;
+inline constexpr SamplerSet kEverySampler = ((SamplerSet{1} << kSamplerSlots) - 1) & ~SamplerSet{1};
+template <class... Slot>
+constexpr SamplerSet Samplers(Slot... slot) {
+    return ((SamplerSet{1} << slot) | ... | SamplerSet{0});
+}
+
 struct PixelProgram {
     const char* name;
     void (*reference)(const DrawContext&);
     void (*optimised)(const DrawContext&, RowScheduler&);
+    // As a compiled shader binds only the samplers it reads, a draw sees (and the device makes
+    // ready) only these; the other slots of its context stay empty.
+    SamplerSet samplers = kEverySampler;
 };
 
 // Programs are registered by name; the effect's passes name the program they run.
