@@ -64,6 +64,7 @@ void WorkerPool::WorkerLoop(int index) {
         WatchFor([&] { return ready() || resting_.load(std::memory_order_acquire); });
         const FunctionRef<void(int, int)>* job;
         bool displaced;
+        bool open;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             Sleep& sleep = sleep_[static_cast<size_t>(index - 1)];
@@ -75,10 +76,18 @@ void WorkerPool::WorkerLoop(int index) {
             if (quit_) return;
             seen = generation_;
             job = job_;
+            open = open_;
             displaced = sleep.displaced;
             sleep.displaced = false;
         }
         if (displaced) placement_.Release();
+        if (open) {
+            if (JoinOpenJob(static_cast<uint32_t>(seen))) {
+                (*job)(index, size_);
+                LeaveOpenJob();
+            }
+            continue;
+        }
         (*job)(index, size_);
         if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             // Under the mutex, so a caller that found jobs pending is already waiting.
@@ -88,7 +97,26 @@ void WorkerPool::WorkerLoop(int index) {
     }
 }
 
-void WorkerPool::RunOnEach(FunctionRef<void(int, int)> fn) {
+bool WorkerPool::JoinOpenJob(uint32_t serial) {
+    uint64_t now = attendance_.load(std::memory_order_acquire);
+    do {
+        if ((now >> 32) != serial || (now & kClosed) != 0) return false;
+    } while (!attendance_.compare_exchange_weak(now, now + 1, std::memory_order_acq_rel));
+    return true;
+}
+
+void WorkerPool::LeaveOpenJob() {
+    const uint64_t left = attendance_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if ((left & (kClosed | kInside)) == kClosed) {
+        // The last one out of a closed job: its caller may be waiting.
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_.notify_one();
+    }
+}
+
+void WorkerPool::RunOnEach(FunctionRef<void(int, int)> fn) { Run(fn, false); }
+
+void WorkerPool::Run(FunctionRef<void(int, int)> fn, bool open) {
     std::lock_guard<std::mutex> run(runMutex_);
     if (size_ == 1) {
         fn(0, 1);
@@ -113,13 +141,20 @@ void WorkerPool::RunOnEach(FunctionRef<void(int, int)> fn) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &fn;
+        open_ = open;
         resting_.store(false, std::memory_order_relaxed);
-        pending_.store(size_ - 1, std::memory_order_relaxed);
+        pending_.store(open ? 0 : size_ - 1, std::memory_order_relaxed);
+        const uint64_t serial = static_cast<uint32_t>(generation_.load(std::memory_order_relaxed) + 1);
+        attendance_.store(serial << 32, std::memory_order_relaxed);
         generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     fn(0, size_);
-    const auto finished = [&] { return pending_.load(std::memory_order_acquire) == 0; };
+    if (open) attendance_.fetch_or(kClosed, std::memory_order_acq_rel);
+    const auto finished = [&] {
+        return pending_.load(std::memory_order_acquire) == 0 &&
+               (attendance_.load(std::memory_order_acquire) & kInside) == 0;
+    };
     WatchFor(finished);
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, finished);
@@ -137,11 +172,13 @@ void WorkerPool::ParallelBands(int rows, int grain, FunctionRef<void(int, int)> 
         return;
     }
     std::atomic<int> next{0};
-    RunOnEach([&](int, int) {
-        for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
-            band(c * grain, std::min(rows, (c + 1) * grain));
-        }
-    });
+    Run(
+        [&](int, int) {
+            for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
+                band(c * grain, std::min(rows, (c + 1) * grain));
+            }
+        },
+        true);
 }
 
 }  // namespace qv

@@ -34,7 +34,10 @@ public:
     void RunOnEach(FunctionRef<void(int index, int count)> fn);
 
     // Runs band(y0, y1) over consecutive chunks of [0, rows) of `grain` rows (the last may be
-    // shorter), taken by the workers in turn.
+    // shorter), taken by the workers in turn. The calling thread takes chunks too, and once no
+    // chunk is left it waits only for the workers that have taken part: one still queued behind
+    // another thread's time on its core takes no part, instead of holding the caller (and the
+    // core the caller would leave idle) until it gets to run.
     void ParallelBands(int rows, int grain, FunctionRef<void(int y0, int y1)> band);
 
     // Tells the workers that no job follows soon (the end of a frame's work): a worker watching
@@ -48,6 +51,13 @@ public:
 
 private:
     void WorkerLoop(int index);
+    // Publishes fn to the workers and runs fn(0, size_) here. open: the job's calls share out
+    // its work among themselves, so a worker that finds it closed skips it (see ParallelBands).
+    void Run(FunctionRef<void(int, int)> fn, bool open);
+    // Joins the open job of `serial`: false once the caller has closed it (or a later job has
+    // replaced it), and the worker must not call it.
+    bool JoinOpenJob(uint32_t serial);
+    void LeaveOpenJob();
 
     // A worker's sleep, under mutex_: whether it waits for a job asleep, and whether the job
     // that wakes it moved it off its waker's core.
@@ -66,6 +76,12 @@ private:
     const FunctionRef<void(int, int)>* job_ = nullptr;  // the running job, for its duration
     std::atomic<uint64_t> generation_{0};  // written under mutex_, watched without it
     std::atomic<int> pending_{0};          // workers still running the current job
+    bool open_ = false;                    // the current job's kind, under mutex_
+    // An open job's attendance: its serial (the low bits of its generation) above kClosed and
+    // the count of workers inside it.
+    static constexpr uint64_t kClosed = uint64_t{1} << 31;
+    static constexpr uint64_t kInside = kClosed - 1;
+    std::atomic<uint64_t> attendance_{0};
     std::atomic<bool> quit_{false};
     std::atomic<bool> resting_{false};  // set by Rest, cleared by the next job
     std::mutex runMutex_;  // serialises callers

@@ -69,6 +69,32 @@ TEST(WorkerPool, BandsCoverEveryRowOnceForAnyGrain) {
     }
 }
 
+// A worker that wakes after the caller has taken every band finds the job closed and leaves
+// it: no band runs twice or after ParallelBands returns, whether the workers were asleep (the
+// caller then usually finishes alone) or watching (they take part).
+TEST(WorkerPool, BandsLeftToLateWorkersRunOnceAndNeverAfterTheReturn) {
+    WorkerPool pool(3);
+    for (int round = 0; round < 400; ++round) {
+        const int rows = round % 2 == 0 ? 6 : 300;
+        std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
+        std::atomic<bool> returned{false};
+        std::atomic<int> late{0};
+        if (round % 4 < 2) pool.Rest();  // the workers sleep and wake late
+        pool.ParallelBands(rows, 1, [&](int y0, int y1) {
+            if (returned.load()) late.fetch_add(1);
+            for (int y = y0; y < y1; ++y) seen[static_cast<size_t>(y)].fetch_add(1);
+        });
+        returned.store(true);
+        if (round % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // late wakers arrive
+        for (int y = 0; y < rows; ++y) ASSERT_EQ(seen[static_cast<size_t>(y)].load(), 1) << "round " << round;
+        ASSERT_EQ(late.load(), 0) << "round " << round;
+        // Jobs of the other kind still run on every thread in between.
+        std::atomic<int> each{0};
+        pool.RunOnEach([&](int, int) { each.fetch_add(1); });
+        ASSERT_EQ(each.load(), 3) << "round " << round;
+    }
+}
+
 TEST(WorkerPool, ShutsDownWhileItsThreadsWatchAndWhileTheySleep) {
     for (int pause_ms : {0, 5}) {
         WorkerPool pool(4);
