@@ -199,16 +199,25 @@ TEST_P(QuadDraw, CullingClockwiseTrianglesRemovesTheQuad) {
     EXPECT_EQ(rig.device->SetRenderState(D3DRENDERSTATETYPE(7) /* ZENABLE */, 0), D3DERR_INVALIDCALL);
 }
 
+// TexA (3x2 texels of 77, read by s1) and a 513x1 float table as TexB (s11), bound to the rig's
+// effect for as long as this lives.
+struct BoundImageAndTable {
+    Ref<IDirect3DTexture9> image;
+    Ref<IDirect3DTexture9> table;
+
+    explicit BoundImageAndTable(DrawRig& rig) {
+        image = CreateFilledTexture(rig.device.get(), 3, 2, std::vector<uint16_t>(3 * 2 * 4, 77));
+        EXPECT_EQ(D3DXCreateTexture(rig.device.get(), 513, 1, 1, D3DUSAGE_DYNAMIC, D3DFMT_A32B32G32R32F,
+                                    D3DPOOL_DEFAULT, table.Out()),
+                  D3D_OK);
+        EXPECT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexA"), image.get()), D3D_OK);
+        EXPECT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexB"), table.get()), D3D_OK);
+    }
+};
+
 TEST_P(QuadDraw, GivesTheProgramItsSamplersBlocksAndTarget) {
     DrawRig rig(GetParam(), 6, 4);
-    std::vector<uint16_t> texels(3 * 2 * 4, 77);
-    Ref<IDirect3DTexture9> a = CreateFilledTexture(rig.device.get(), 3, 2, texels);
-    Ref<IDirect3DTexture9> table;
-    ASSERT_EQ(D3DXCreateTexture(rig.device.get(), 513, 1, 1, D3DUSAGE_DYNAMIC, D3DFMT_A32B32G32R32F, D3DPOOL_DEFAULT,
-                                table.Out()),
-              D3D_OK);
-    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexA"), a.get()), D3D_OK);
-    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexB"), table.get()), D3D_OK);
+    const BoundImageAndTable bound(rig);
     effect::ScaleBlock scale{};
     scale.hscale = 1.5f;
     scale.destTexSizeInverse = {0.25f, 0.125f};
@@ -258,14 +267,7 @@ TEST_P(QuadDraw, GivesTheProgramItsSamplersBlocksAndTarget) {
 // texture that only they name is not made ready for it (nor held against a lock elsewhere).
 TEST_P(QuadDraw, AProgramSeesOnlyTheSamplersItReads) {
     DrawRig rig(GetParam(), 4, 2);
-    std::vector<uint16_t> texels(3 * 2 * 4, 77);
-    Ref<IDirect3DTexture9> a = CreateFilledTexture(rig.device.get(), 3, 2, texels);
-    Ref<IDirect3DTexture9> table;
-    ASSERT_EQ(D3DXCreateTexture(rig.device.get(), 513, 1, 1, D3DUSAGE_DYNAMIC, D3DFMT_A32B32G32R32F, D3DPOOL_DEFAULT,
-                                table.Out()),
-              D3D_OK);
-    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexA"), a.get()), D3D_OK);
-    ASSERT_EQ(rig.effect->SetTexture(rig.effect->GetParameterByName(nullptr, "TexB"), table.get()), D3D_OK);
+    const BoundImageAndTable bound(rig);
     Ref<IDirect3DVertexBuffer9> quad = CreateVertices(rig.device.get(), QuadVertices(4, 2));
 
     ASSERT_EQ(rig.Draw(kProbeTablePass, quad.get()), D3D_OK);
