@@ -11,7 +11,6 @@ namespace {
 using gfx::QFloat;
 using gfx::QFloat4;
 
-
 // Every read addresses a whole texel: a quarter texel past its start.
 constexpr float kTexelQuarter = 0.25f;
 // The float just above 1/3 and the float just above 4/3, so that whole parts come out as

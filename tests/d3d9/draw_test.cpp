@@ -264,7 +264,7 @@ TEST_P(QuadDraw, GivesTheProgramItsSamplersBlocksAndTarget) {
 }
 
 // A compiled shader binds only the samplers it reads: the others stay empty in the draw, and a
-// texture that only they name is not made ready for it (nor held against a lock elsewhere).
+// texture that only they name is not made ready for it.
 TEST_P(QuadDraw, AProgramSeesOnlyTheSamplersItReads) {
     DrawRig rig(GetParam(), 4, 2);
     const BoundImageAndTable bound(rig);
