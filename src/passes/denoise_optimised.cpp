@@ -591,7 +591,8 @@ void DenoiseOptimised(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler)
     const float centreWeight = Exp2ToFloat((0.0f * h2) * kDenoiseExponentScale);
     // Each band recomputes two rows of weights above it: at least 16 rows a band keep that small.
     const int grain = BandRows(ctx.height, scheduler.Workers(), 16);
-    scheduler.Run(ctx.height, grain, [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DenoiseRows)(ctx, h2, centreWeight, y0, y1); });
+    scheduler.Run(ctx.height, grain,
+                  [&](int y0, int y1) { HWY_DYNAMIC_DISPATCH(DenoiseRows)(ctx, h2, centreWeight, y0, y1); });
 }
 
 }  // namespace qv::passes

@@ -8,6 +8,7 @@
 
 #include <limits>
 #include <stdexcept>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -104,13 +105,12 @@ TEST(PlanCache, ResamplingDrawsInARowEachMatchTheReference) {
     };
     const Step enlargements[] = {{40, 12, 61}, {40, 13, 61}, {41, 13, 61}, {41, 13, 62}, {40, 12, 61}};
     const Step reductions[] = {{61, 12, 40}, {61, 13, 40}, {62, 13, 40}, {62, 13, 41}, {61, 12, 40}};
-    const std::pair<Pass, const Step*> runs[] = {{Pass::UpscaleH, enlargements},
-                                                 {Pass::UpscaleV, enlargements},
-                                                 {Pass::DownscaleH, reductions},
-                                                 {Pass::DownscaleV, reductions}};
+    const std::pair<Pass, std::span<const Step>> runs[] = {{Pass::UpscaleH, enlargements},
+                                                            {Pass::UpscaleV, enlargements},
+                                                            {Pass::DownscaleH, reductions},
+                                                            {Pass::DownscaleV, reductions}};
     for (const auto& [p, steps] : runs) {
-        for (int i = 0; i < 5; ++i) {
-            const Step& s = steps[i];
+        for (const Step& s : steps) {
             SCOPED_TRACE(testing::Message() << resample::ProgramOf(p) << " " << s.length << "x" << s.across << " -> "
                                             << s.size);
             const bool horizontal = resample::IsHorizontal(p);
