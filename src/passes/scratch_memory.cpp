@@ -1,8 +1,9 @@
 #include "passes/scratch_memory.h"
 
+#include <array>
 #include <cstdlib>
 #include <new>
-#include <vector>
+#include <stdexcept>
 
 namespace qv::passes {
 
@@ -10,7 +11,10 @@ namespace {
 
 constexpr size_t kAlignment = 128;  // two cache lines: any vector, no false sharing
 
-// One thread's blocks; a block is taken by at most one ScratchBlock at a time.
+// One thread's blocks; a block is taken by at most one ScratchBlock at a time. The slots are a
+// fixed array rather than a growing list: with open band jobs a worker may take its first band
+// of a pass only after the frames that warmed the others, and its first blocks must then not
+// allocate from the heap beyond their own storage.
 class ThreadBlocks {
 public:
     ~ThreadBlocks() {
@@ -21,18 +25,19 @@ public:
     // new one.
     size_t Take(size_t bytes) {
         bytes = (bytes + kAlignment - 1) / kAlignment * kAlignment;
-        size_t best = blocks_.size();
-        size_t largest = blocks_.size();
-        for (size_t i = 0; i < blocks_.size(); ++i) {
+        size_t best = kSlots;
+        size_t largest = kSlots;
+        for (size_t i = 0; i < used_; ++i) {
             const Block& b = blocks_[i];
             if (b.taken) continue;
-            if (b.bytes >= bytes && (best == blocks_.size() || b.bytes < blocks_[best].bytes)) best = i;
-            if (largest == blocks_.size() || b.bytes > blocks_[largest].bytes) largest = i;
+            if (b.bytes >= bytes && (best == kSlots || b.bytes < blocks_[best].bytes)) best = i;
+            if (largest == kSlots || b.bytes > blocks_[largest].bytes) largest = i;
         }
-        if (best == blocks_.size()) {
-            if (largest == blocks_.size()) {
-                blocks_.push_back(Block{});
-                largest = blocks_.size() - 1;
+        if (best == kSlots) {
+            if (largest == kSlots) {
+                // More blocks held at once than any kernel takes: a fault in the kernel.
+                if (used_ == kSlots) throw std::length_error("scratch memory: too many blocks held by one thread");
+                largest = used_++;
             }
             Block& grown = blocks_[largest];
             std::free(grown.data);
@@ -51,12 +56,14 @@ public:
     void Give(size_t slot) { blocks_[slot].taken = false; }
 
 private:
+    static constexpr size_t kSlots = 16;
     struct Block {
         void* data = nullptr;
         size_t bytes = 0;
         bool taken = false;
     };
-    std::vector<Block> blocks_;
+    std::array<Block, kSlots> blocks_{};
+    size_t used_ = 0;
 };
 
 ThreadBlocks& Blocks() {
