@@ -4,16 +4,17 @@
 // samples still go out in one write.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <new>
+
+#include "common/large_block.h"
 
 namespace qv::cli {
 
 inline constexpr size_t kZimgAlignment = 64;  // zimg's buffer and stride alignment
+static_assert(kLargeBlockAlignment % kZimgAlignment == 0, "frames start where zimg can read them");
 
 inline size_t AlignUp(size_t n) { return (n + kZimgAlignment - 1) / kZimgAlignment * kZimgAlignment; }
 
@@ -21,8 +22,8 @@ class AlignedFrame {
 public:
     AlignedFrame() = default;
     explicit AlignedFrame(size_t bytes, size_t leadIn = 0)
-        : block_(static_cast<uint8_t*>(
-              std::aligned_alloc(kZimgAlignment, AlignUp(leadIn) + AlignUp(std::max<size_t>(bytes, 1))))),
+        : block_(static_cast<uint8_t*>(AllocateLargeBlock(AlignUp(leadIn) + AlignUp(bytes))),
+                 LargeBlockFree{AlignUp(leadIn) + AlignUp(bytes)}),
           offset_(AlignUp(leadIn)),
           leadIn_(leadIn),
           bytes_(bytes) {
@@ -36,10 +37,7 @@ public:
     size_t LeadInAndFrameBytes() const { return leadIn_ + bytes_; }
 
 private:
-    struct Free {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t, Free> block_;
+    std::unique_ptr<uint8_t, LargeBlockFree> block_;
     size_t offset_ = 0;
     size_t leadIn_ = 0;
     size_t bytes_ = 0;

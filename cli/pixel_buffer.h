@@ -1,13 +1,13 @@
-// Frame-sized pixel buffers. They come zeroed from calloc: a block this large is fresh memory
-// whose pages the kernel zeroes when first touched, so a buffer costs only the rows that are
-// used (the edit buffer holds the largest frame the host edits, the filter writes one frame).
+// Frame-sized pixel buffers. They come zeroed as large blocks: fresh memory whose pages the
+// kernel zeroes when first touched, so a buffer costs only the rows that are used (the edit
+// buffer holds the largest frame the host edits, the filter writes one frame).
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <memory>
 #include <new>
 
+#include "common/large_block.h"
 #include "host/host_records.h"
 
 namespace qv::cli {
@@ -15,8 +15,9 @@ namespace qv::cli {
 class PixelBuffer {
 public:
     PixelBuffer() = default;
-    explicit PixelBuffer(size_t count)
-        : pixels_(static_cast<YcPixel*>(std::calloc(count > 0 ? count : 1, sizeof(YcPixel)))) {
+    explicit PixelBuffer(size_t count) : pixels_(nullptr, LargeBlockFree{Bytes(count)}) {
+        if (count > kMaxCount) throw std::bad_alloc();
+        pixels_.reset(static_cast<YcPixel*>(AllocateLargeBlock(Bytes(count))));
         if (!pixels_) throw std::bad_alloc();
     }
 
@@ -24,10 +25,10 @@ public:
     const YcPixel* data() const { return pixels_.get(); }
 
 private:
-    struct Free {
-        void operator()(YcPixel* p) const { std::free(p); }
-    };
-    std::unique_ptr<YcPixel, Free> pixels_;
+    static constexpr size_t kMaxCount = ~size_t{0} / 2 / sizeof(YcPixel);
+    static size_t Bytes(size_t count) { return count <= kMaxCount ? count * sizeof(YcPixel) : 0; }
+
+    std::unique_ptr<YcPixel, LargeBlockFree> pixels_;
 };
 
 }  // namespace qv::cli

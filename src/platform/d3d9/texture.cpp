@@ -25,6 +25,8 @@ size_t TexelBytesOf(D3DFORMAT format) {
     }
 }
 
+static_assert(kLargeBlockAlignment % kRowAlignment == 0, "texture storage starts on a row boundary");
+
 size_t PaddedPitch(size_t rowBytes) {
     const size_t aligned = (rowBytes + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
     return aligned + kRowSlack;
@@ -86,10 +88,8 @@ HRESULT Surface::UnlockRect() {
 
 // ---- Texture ----
 
-void Texture::FreeBits::operator()(uint8_t* p) const { std::free(p); }
-
 Texture::Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch,
-                 std::unique_ptr<uint8_t[], FreeBits> bits)
+                 std::unique_ptr<uint8_t[], LargeBlockFree> bits)
     : desc_(desc), texelBytes_(texelBytes), pitch_(pitch), bits_(std::move(bits)), surface_(*this) {}
 
 Texture::~Texture() {
@@ -197,10 +197,10 @@ HRESULT Texture::Create(UINT width, UINT height, UINT levels, DWORD usage, D3DFO
     }
 
     const size_t pitch = PaddedPitch(texelBytes * width);
-    const size_t bytes = pitch * height;  // a multiple of the alignment, as aligned_alloc asks
-    auto* raw = static_cast<uint8_t*>(std::aligned_alloc(kRowAlignment, bytes));
+    const size_t bytes = pitch * height;
+    auto* raw = static_cast<uint8_t*>(AllocateLargeBlock(bytes));
     if (!raw) return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY;
-    std::unique_ptr<uint8_t[], FreeBits> bits(raw);
+    std::unique_ptr<uint8_t[], LargeBlockFree> bits(raw, LargeBlockFree{bytes});
 
     D3DSURFACE_DESC desc{};
     desc.Format = format;

@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/large_block.h"
 #include "platform/d3d9/com_object.h"
 #include "platform/d3d9/pixel_program.h"
 
@@ -96,11 +97,8 @@ public:
     void BeforeDraw(bool whole);
 
 private:
-    struct FreeBits {
-        void operator()(uint8_t* p) const;
-    };
-
-    Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch, std::unique_ptr<uint8_t[], FreeBits> bits);
+    Texture(const D3DSURFACE_DESC& desc, size_t texelBytes, ptrdiff_t pitch,
+            std::unique_ptr<uint8_t[], LargeBlockFree> bits);
     ~Texture() override;
 
     void FillRows(int y0, int y1) const;
@@ -118,7 +116,7 @@ private:
     ptrdiff_t pitch_;
     // Storage moves between a render target and its read-back destination (HandOver) under the
     // read-back lock, hence mutable.
-    mutable std::unique_ptr<uint8_t[], FreeBits> bits_;
+    mutable std::unique_ptr<uint8_t[], LargeBlockFree> bits_;
     // The pending read-back: on the destination, the target that holds its texels; on the
     // target, that destination. Guarded by the read-back lock.
     mutable Texture* readBackTarget_ = nullptr;
