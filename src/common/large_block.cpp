@@ -1,6 +1,7 @@
 #include "common/large_block.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,12 +25,14 @@ constexpr bool kHeapOnly = false;
 
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
-// Bytes mapped for a block mapped apart: whole huge pages.
-size_t MappedBytes(size_t bytes) { return RoundUp(bytes, kHugePageBytes); }
+// Bytes mapped for a block mapped apart: whole small pages. The huge pages within back it and its
+// tail past the last of them takes small pages, rather than a huge page mostly unused.
+size_t MappedBytes(size_t bytes) { return RoundUp(bytes, static_cast<size_t>(sysconf(_SC_PAGESIZE))); }
 
 void* MapOnHugePages(size_t bytes) {
     const size_t mapped = MappedBytes(bytes);
-    // One huge page more than needed, so that a boundary lies within; the ends are given back.
+    // One huge page more than needed, so that a huge-page boundary lies within; the ends are given
+    // back.
     const size_t reserved = mapped + kHugePageBytes;
     void* raw = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;

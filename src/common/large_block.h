@@ -1,11 +1,11 @@
 // Memory for frame-sized buffers: textures and the host's frames.
 //
-// A block of kHugePageBytes or more is mapped on a huge-page boundary, rounded up to whole huge
-// pages, and offered to the kernel for transparent huge pages. A filter run first touches a few
-// hundred megabytes of such buffers, and on a virtual machine each first touch of a 4 KiB page
-// is a fault that the hypervisor serves: those faults alone cost a short run about a sixth of its
-// time. Where the kernel declines the advice the block behaves as any other. Smaller blocks come
-// from the heap.
+// A block of kHugePageBytes or more is mapped apart, starting on a huge-page boundary, and offered
+// to the kernel for transparent huge pages (its tail past the last whole huge page takes small
+// pages). A filter run first touches a few hundred megabytes of such buffers, and on a virtual
+// machine each first touch of a 4 KiB page is a fault that the hypervisor serves: those faults
+// alone cost a short run about a sixth of its time. Where the kernel declines the advice the
+// block behaves as any other. Smaller blocks come from the heap.
 //
 // Every block is zeroed and aligned to kLargeBlockAlignment. Builds with AddressSanitizer keep
 // every block on the heap, so that an overrun of a texture or a frame is still caught there.
