@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -15,9 +16,9 @@ namespace qv::cli {
 class PixelBuffer {
 public:
     PixelBuffer() = default;
-    explicit PixelBuffer(size_t count) : pixels_(nullptr, LargeBlockFree{Bytes(count)}) {
-        if (count > kMaxCount) throw std::bad_alloc();
-        pixels_.reset(static_cast<YcPixel*>(AllocateLargeBlock(Bytes(count))));
+    explicit PixelBuffer(size_t count) : pixels_(nullptr, LargeBlockFree{count * sizeof(YcPixel)}) {
+        if (count > SIZE_MAX / sizeof(YcPixel)) throw std::bad_alloc();
+        pixels_.reset(static_cast<YcPixel*>(AllocateLargeBlock(count * sizeof(YcPixel))));
         if (!pixels_) throw std::bad_alloc();
     }
 
@@ -25,9 +26,6 @@ public:
     const YcPixel* data() const { return pixels_.get(); }
 
 private:
-    static constexpr size_t kMaxCount = ~size_t{0} / 2 / sizeof(YcPixel);
-    static size_t Bytes(size_t count) { return count <= kMaxCount ? count * sizeof(YcPixel) : 0; }
-
     std::unique_ptr<YcPixel, LargeBlockFree> pixels_;
 };
 

@@ -23,6 +23,10 @@ constexpr bool kHeapOnly = false;
 constexpr bool kHeapOnly = false;
 #endif
 
+// Above this, rounding a size up to a huge page (or to the page and huge page a mapping reserves)
+// could wrap around.
+constexpr size_t kLargestBlock = SIZE_MAX - 2 * kHugePageBytes;
+
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
 // Bytes mapped for a block mapped apart: whole small pages. The huge pages within back it and its
@@ -51,6 +55,8 @@ void* MapOnHugePages(size_t bytes) {
 bool MapsApart(size_t bytes) noexcept { return !kHeapOnly && bytes >= kHugePageBytes; }
 
 void* AllocateLargeBlock(size_t bytes) noexcept {
+    // A size whose rounding up would wrap around is more than any memory holds.
+    if (bytes > kLargestBlock) return nullptr;
     if (MapsApart(bytes)) return MapOnHugePages(bytes);  // fresh mappings read as zeros
     const size_t rounded = RoundUp(bytes == 0 ? 1 : bytes, kLargeBlockAlignment);
     void* block = std::aligned_alloc(kLargeBlockAlignment, rounded);

@@ -80,4 +80,14 @@ TEST(LargeBlock, AFreedBlockLeavesNoPageMapped) {
     }
 }
 
+// A size so large that rounding it up would wrap around to a small one is refused, not served by
+// a block far smaller than asked for.
+TEST(LargeBlock, ASizeNoMemoryHoldsIsRefused) {
+    for (const size_t bytes : {SIZE_MAX, SIZE_MAX - 100, SIZE_MAX - kHugePageBytes}) {
+        void* block = AllocateLargeBlock(bytes);
+        EXPECT_EQ(block, nullptr) << bytes;
+        FreeLargeBlock(block, bytes);
+    }
+}
+
 }  // namespace
