@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include <hwy/aligned_allocator.h>
 #include <hwy/cache_control.h>
@@ -370,6 +371,92 @@ private:
     mutable int tags_[kRingRows];
     ScratchBlock storage_;
 };
+
+// Sums of 2 * kRadius + 1 taps along each row of one channel of `texture`, weight gw[|k|] for the
+// texel k columns away, taken from k = -kRadius up as the reference does; drawn as the store rule
+// gives them into channel x of rows y0 .. y1 - 1 of the target, the other channels 0.
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+// Channel kChannel of the texels at columns x .. x + N - 1 as floats, clamped to the row.
+template <int kChannel>
+HWY_INLINE VF ChannelColumns(const uint16_t* HWY_RESTRICT row, int width, ptrdiff_t x) {
+    VU32 low, high;
+    LoadTexelPairs(row, width, x, low, high);
+    return ReadUnormWideVec(DF(), ChannelOf<kChannel>(low, high));
+}
+
+// Columns x + kShift .. x + kShift + N - 1, from the vectors of the columns before x, at x and after.
+template <int kShift>
+HWY_INLINE VF ShiftedColumns(VF before, VF at, VF after) {
+    if constexpr (kShift == 0) {
+        return at;
+    } else if constexpr (kShift < 0) {
+        return VF{_mm512_castsi512_ps(
+            _mm512_alignr_epi32(_mm512_castps_si512(at.raw), _mm512_castps_si512(before.raw), 16 + kShift))};
+    } else {
+        return VF{_mm512_castsi512_ps(
+            _mm512_alignr_epi32(_mm512_castps_si512(after.raw), _mm512_castps_si512(at.raw), kShift))};
+    }
+}
+
+template <int kRadius, int... kTaps>
+HWY_INLINE VF RowTaps(const VF* gw, VF before, VF at, VF after, std::integer_sequence<int, kTaps...>) {
+    VF sum = hn::Zero(DF());
+    ((sum = hn::Add(sum, hn::Mul(gw[kTaps < kRadius ? kRadius - kTaps : kTaps - kRadius],
+                                 ShiftedColumns<kTaps - kRadius>(before, at, after)))),
+     ...);
+    return sum;
+}
+
+// A row at a time with its columns in registers: each texel converted once, the taps taken by
+// lane shifts of three vectors instead of unaligned loads from a converted row.
+template <int kChannel, int kRadius>
+void BlurAlongRows(const gfx::TextureView& texture, const gfx::TargetView& target, int width, const VF* gw, int y0,
+                   int y1) {
+    const ptrdiff_t N = static_cast<ptrdiff_t>(hn::Lanes(DF()));
+    static_assert(hn::MaxLanes(DF()) == 16 && kRadius <= 16, "the taps reach one vector either side");
+    const VU32 zero = hn::Zero(DU32());
+    for (int y = y0; y < y1; ++y) {
+        const uint16_t* row = texture.Row16(std::clamp(y, 0, texture.height - 1));
+        const uint16_t* next = texture.Row16(std::clamp(y + 1, 0, texture.height - 1));
+        uint16_t* out = target.Row(y);
+        VF before = ChannelColumns<kChannel>(row, texture.width, -N);
+        VF at = ChannelColumns<kChannel>(row, texture.width, 0);
+        for (ptrdiff_t x = 0; x < width; x += N) {
+            PrefetchTexels(next, texture.width, static_cast<size_t>(x));
+            const VF after = ChannelColumns<kChannel>(row, texture.width, x + N);
+            const VF sum = RowTaps<kRadius>(gw, before, at, after, std::make_integer_sequence<int, 2 * kRadius + 1>());
+            StoreTexelPairs(StoreUnormWideVec(DF(), sum), zero, out + 4 * x,
+                            static_cast<size_t>(std::min(N, width - x)));
+            before = at;
+            at = after;
+        }
+    }
+}
+#else
+// Two rows of the channel: the one drawn from, and the next, converted while this one is drawn.
+template <int kChannel, int kRadius>
+void BlurAlongRows(const gfx::TextureView& texture, const gfx::TargetView& target, int width, const VF* gw, int y0,
+                   int y1) {
+    const size_t N = hn::Lanes(DF());
+    ChannelRows<1, kChannel> planes(texture, y0, y1, width, kRadius, 2);
+    const VU32 zero = hn::Zero(DU32());
+    for (int y = y0; y < y1; ++y) {
+        const float* row = planes.Row(y);
+        PendingRow pending = y + 1 < y1 ? planes.Start(y + 1) : PendingRow();
+        const uint16_t* next = texture.Row16(std::clamp(y + 2, 0, texture.height - 1));
+        uint16_t* out = target.Row(y);
+        for (size_t x = 0; x < static_cast<size_t>(width); x += N) {
+            PrefetchTexels(next, texture.width, x);
+            pending.Advance(x + N);
+            VF sum = hn::Zero(DF());
+            for (int k = -kRadius; k <= kRadius; ++k)
+                sum = hn::Add(sum, hn::Mul(gw[k < 0 ? -k : k], hn::LoadU(DF(), row + x + k)));
+            StoreTexelPairs(StoreUnormWideVec(DF(), sum), zero, out + 4 * x, std::min(N, width - x));
+        }
+        pending.Finish();
+    }
+}
+#endif
 
 // Up to four channels of single rows, converted row by row into the same buffers.
 class RowPlanes {

@@ -22,32 +22,10 @@ const uint16_t* TexelRow(const gfx::TextureView& texture, int row) {
 }
 
 void UsmBlurRows(const gfx::DrawContext& ctx, int y0, int y1) {
-    const DF df;
-    const size_t N = hn::Lanes(df);
     const auto weight = effect::ReadBlock<effect::WeightBlock>(ctx.weight);
-    const gfx::TextureView& image = ctx.samplers[kUsmImageSampler].texture;
-    const size_t width = static_cast<size_t>(ctx.width);
-    // Two rows: the one drawn from, and the next, converted while this one is drawn.
-    ChannelRows<1> planes(image, y0, y1, ctx.width, kUsmBlurRadius, 2);
     VF gw[kUsmBlurRadius + 1];
-    for (int k = 0; k <= kUsmBlurRadius; ++k) gw[k] = hn::Set(df, weight.gw_r3[k]);
-    const VU32 zero = hn::Zero(DU32());
-    for (int y = y0; y < y1; ++y) {
-        const float* luma = planes.Row(y);
-        PendingRow pending = y + 1 < y1 ? planes.Start(y + 1) : PendingRow();
-        const uint16_t* next = TexelRow(image, y + 2);
-        uint16_t* out = ctx.target.Row(y);
-        for (size_t x = 0; x < width; x += N) {
-            PrefetchTexels(next, image.width, x);
-            pending.Advance(x + N);
-            VF h = hn::Zero(df);
-            for (int k = -kUsmBlurRadius; k <= kUsmBlurRadius; ++k) {
-                h = hn::Add(h, hn::Mul(gw[k < 0 ? -k : k], hn::LoadU(df, luma + x + k)));
-            }
-            StoreTexelPairs(StoreUnormWideVec(df, h), zero, out + 4 * x, std::min(N, width - x));
-        }
-        pending.Finish();
-    }
+    for (int k = 0; k <= kUsmBlurRadius; ++k) gw[k] = hn::Set(DF(), weight.gw_r3[k]);
+    BlurAlongRows<0, kUsmBlurRadius>(ctx.samplers[kUsmImageSampler].texture, ctx.target, ctx.width, gw, y0, y1);
 }
 
 void UsmLimitRows(const gfx::DrawContext& ctx, int y0, int y1) {
