@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -67,6 +68,38 @@ TEST(WorkerPool, BandsCoverEveryRowOnceForAnyGrain) {
             for (int y = 0; y < rows; ++y) EXPECT_EQ(seen[static_cast<size_t>(y)].load(), 1) << rows << " " << grain;
         }
     }
+}
+
+// Each thread starts on its own share of the rows and goes through it in order, so that it draws
+// the same part of the image in every pass: the caller from the top, the worker from the middle.
+// The bands take long enough for the worker to join; a job it missed is tried again.
+TEST(WorkerPool, EachThreadTakesItsOwnShareOfTheBandsFirstAndInOrder) {
+    WorkerPool pool(2);
+    constexpr int kRows = 40;
+    bool workerTookPart = false;
+    for (int attempt = 0; attempt < 50 && !workerTookPart; ++attempt) {
+        const std::thread::id caller = std::this_thread::get_id();
+        std::mutex mutex;
+        std::vector<int> callerRows, workerRows;
+        pool.ParallelBands(kRows, 1, [&](int y0, int) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            std::lock_guard<std::mutex> lock(mutex);
+            (std::this_thread::get_id() == caller ? callerRows : workerRows).push_back(y0);
+        });
+        ASSERT_EQ(callerRows.size() + workerRows.size(), static_cast<size_t>(kRows));
+        ASSERT_FALSE(callerRows.empty());
+        // The caller's rows: its own share 0 .. 19 in order, then any it helped with.
+        EXPECT_EQ(callerRows.front(), 0);
+        for (size_t i = 1; i < callerRows.size() && callerRows[i] < kRows / 2; ++i)
+            EXPECT_EQ(callerRows[i], callerRows[i - 1] + 1);
+        if (workerRows.empty()) continue;
+        workerTookPart = true;
+        // The worker's: from its own share 20 .. 39 first, in order.
+        EXPECT_GE(workerRows.front(), kRows / 2);
+        for (size_t i = 1; i < workerRows.size() && workerRows[i] >= kRows / 2; ++i)
+            EXPECT_GT(workerRows[i], workerRows[i - 1]);
+    }
+    EXPECT_TRUE(workerTookPart);
 }
 
 // A worker that wakes after the caller has taken every band finds the job closed and leaves
