@@ -27,10 +27,6 @@ void MaskBlurHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     BlurAlongRows<3, kMaskBlurRadius>(ctx.samplers[kMaskBlurHSampler].texture, ctx.target, ctx.width, gw, y0, y1);
 }
 
-// A band reads the eight rows around it as well as its own: half the usual bands, twice as
-// tall, read a twelfth fewer rows at 1080 lines and still balance the workers.
-constexpr int kColumnBlurBandsPerWorker = kBandsPerWorker / 2;
-
 // Output rows drawn in one sweep along the columns: each converted row is loaded once a sweep
 // for all of them, a third of the loads of drawing a row at a time.
 constexpr int kSweepRows = 4;
@@ -88,7 +84,7 @@ void MaskBlurHBands(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
 
 void MaskBlurVBands(const gfx::DrawContext& ctx, gfx::RowScheduler& scheduler) {
     if (ctx.width <= 0 || ctx.height <= 0) return;
-    scheduler.Run(ctx.height, passes::BandRows(ctx.height, scheduler.Workers(), 8, kColumnBlurBandsPerWorker),
+    scheduler.Run(ctx.height, detail_rows::BandRows(ctx.height, scheduler.Workers()),
                   [&](int y0, int y1) { MaskBlurVRows(ctx, y0, y1); });
 }
 

@@ -10,8 +10,8 @@ namespace qv::passes {
 // rows a band reads around its own cost little.
 inline constexpr int kBandsPerWorker = 8;
 
-inline int BandRows(int rows, int workers, int fewest, int bandsPerWorker = kBandsPerWorker) {
-    const int bands = bandsPerWorker * std::max(workers, 1);
+inline int BandRows(int rows, int workers, int fewest) {
+    const int bands = kBandsPerWorker * std::max(workers, 1);
     return std::max(fewest, (rows + bands - 1) / bands);
 }
 
