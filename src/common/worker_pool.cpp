@@ -19,6 +19,9 @@ constexpr auto kWatchTime = std::chrono::microseconds(100);
 // with this many cores an idle one near the waker is found without help.
 constexpr int kMaxMoved = 8;
 
+// Threads whose share of a ParallelBands job is their own; more take shares in turn.
+constexpr int kMaxShares = 64;
+
 // Returns once `ready` holds or the watch time is up; the caller then waits for it asleep.
 template <class Ready>
 void WatchFor(const Ready& ready) {

@@ -34,11 +34,12 @@ public:
     void RunOnEach(FunctionRef<void(int index, int count)> fn);
 
     // Runs band(y0, y1) over consecutive chunks of [0, rows) of `grain` rows (the last may be
-    // shorter). Thread i first takes, in order, the chunks of the i-th of Size() equal shares of
-    // the rows, then those left in the other shares. The calling thread takes chunks too, and once no
-    // chunk is left it waits only for the workers that have taken part: one still queued behind
-    // another thread's time on its core takes no part, instead of holding the caller (and the
-    // core the caller would leave idle) until it gets to run.
+    // shorter). The rows are cut into Size() equal shares (64 at most, taken in turn past that);
+    // thread i first takes the chunks of share i in order, then those left in the other shares.
+    // The calling thread takes chunks too, and once no chunk is left it waits only for the
+    // workers that have taken part: one still queued behind another thread's time on its core
+    // takes no part, instead of holding the caller (and the core the caller would leave idle)
+    // until it gets to run.
     void ParallelBands(int rows, int grain, FunctionRef<void(int y0, int y1)> band);
 
     // Tells the workers that no job follows soon (the end of a frame's work): a worker watching
@@ -66,9 +67,6 @@ private:
         bool asleep = false;
         bool displaced = false;
     };
-
-    // Threads whose share of a ParallelBands job is their own; more take shares in turn.
-    static constexpr int kMaxShares = 64;
 
     int size_;
     CorePlacement placement_;  // before threads_: the workers read it from their start
