@@ -15,6 +15,8 @@
 
 #include <hwy/highway.h>
 
+#include "gpu/spline36-inl.h"
+#include "gpu/weight_table.h"
 #include "passes/detail_rows-inl.h"
 #include "passes/scratch_memory.h"
 #include "passes/number_rules-inl.h"
@@ -52,6 +54,11 @@ HWY_INLINE hn::Vec<DD> GatherPairs(const double* base, hn::Vec<hn::Half<DI>> ind
 // floor(a) = i blends; pair n + 1 + e holds entry min(e, n - 1) twice, what a point read of
 // entry e blends with fraction 0 (e = n, from u = 1, being the last entry). Half the loads of
 // gathering every entry on its own.
+//
+// When the table is the filter's own (gpu::HoldsWeightTable), reads at coordinates in [0, 1]
+// compute their two entries instead, as the table was filled: piece c of the kernel at e / (n - 1)
+// in double, rounded to float. Half as long as the gathers, whose loads are the warps' bottleneck,
+// and the same bits; the last entry, which belongs to the next piece, comes from the table.
 class WeightTable {
 public:
     explicit WeightTable(const gfx::SamplerBinding& s)
@@ -71,6 +78,8 @@ public:
         minIsPoint_ = s.state.minFilter == gfx::Filter::Point ? yes : no;
         magIsPoint_ = s.state.magFilter == gfx::Filter::Point ? yes : no;
 #if HWY_TARGET != HWY_SCALAR
+        computed_ = gpu::HoldsWeightTable(entries_, count_);
+        for (int c = 0; c < 3; ++c) lastEntry_[c] = hn::Set(df, Entry(count_ - 1, c));
         // Rebuilt for every band (a few microseconds) in memory that each thread keeps.
         for (int c = 0; c < 3; ++c) {
             double* channel = storage_.As<double>() + static_cast<size_t>(c) * PerChannel();
@@ -146,6 +155,16 @@ public:
             lower = hn::IfThenElse(hn::Gt(lowerF, below), lowerF, below);
             lower = hn::IfThenElse(hn::Gt(lower, lastEntry), lastEntry, lower);
         }
+        if constexpr (kInRange) {
+            if (computed_) {
+                // Entries floor(a) and floor(a) + 1 clamped, or the point read's entry twice.
+                const VF lastIndex = hn::Set(df, last_);
+                const VF e0 = hn::IfThenElse(point, hn::Min(nearest, lastIndex), hn::Max(lower, hn::Zero(df)));
+                const VF e1 = hn::IfThenElse(point, e0, hn::Min(hn::Add(lower, hn::Set(df, 1.0f)), lastIndex));
+                ComputedRead(e0, e1, keep, fraction, out);
+                return;
+            }
+        }
         // The pair, one past pairF >= -1: a small whole number, read from the bits of pair + 2^23.
         const VF pairF = hn::IfThenElse(point, hn::Add(nearest, hn::Set(df, static_cast<float>(count_))), lower);
         const auto pair = hn::Sub(hn::BitCast(di, hn::Add(pairF, hn::Set(df, kWholeBias + 1.0f))),
@@ -164,6 +183,45 @@ public:
     }
 
 private:
+#if HWY_TARGET != HWY_SCALAR
+    // The positions t = e / (n - 1) of entries e (whole numbers), a vector of doubles for each
+    // half of the lanes.
+    struct Positions {
+        hn::Vec<DD> lower;
+        hn::Vec<DD> upper;
+    };
+    static HWY_INLINE Positions PositionsOf(VF e) {
+        const DD dd;
+        const hn::Half<DF> dfh;
+        const auto step = hn::Set(dd, static_cast<double>(gpu::kWeightTableStep));
+        return {hn::Mul(hn::PromoteTo(dd, hn::LowerHalf(dfh, e)), step),
+                hn::Mul(hn::PromoteTo(dd, hn::UpperHalf(dfh, e)), step)};
+    }
+
+    // Channel kChannel of the entries at `t`; the lanes at the last entry take it from the table.
+    template <int kChannel>
+    HWY_INLINE VF ComputedEntries(const Positions& t, MF last) const {
+        const DD dd;
+        const hn::Half<DF> dfh;
+        const auto k = [dd](double c) { return hn::Set(dd, c); };
+        const VF v = hn::Combine(DF(), hn::DemoteTo(dfh, gpu::HWY_NAMESPACE::Spline36Piece<kChannel>(t.upper, k)),
+                                 hn::DemoteTo(dfh, gpu::HWY_NAMESPACE::Spline36Piece<kChannel>(t.lower, k)));
+        return hn::IfThenElse(last, lastEntry_[kChannel], v);
+    }
+
+    // The blend of entries e0 and e1 for channels x, y and z.
+    HWY_INLINE void ComputedRead(VF e0, VF e1, VF keep, VF fraction, VF out[3]) const {
+        const VF lastIndex = hn::Set(DF(), last_);
+        const MF last0 = hn::Eq(e0, lastIndex);
+        const MF last1 = hn::Eq(e1, lastIndex);
+        const Positions t0 = PositionsOf(e0);
+        const Positions t1 = PositionsOf(e1);
+        out[0] = hn::Add(hn::Mul(keep, ComputedEntries<0>(t0, last0)), hn::Mul(fraction, ComputedEntries<0>(t1, last1)));
+        out[1] = hn::Add(hn::Mul(keep, ComputedEntries<1>(t0, last0)), hn::Mul(fraction, ComputedEntries<1>(t1, last1)));
+        out[2] = hn::Add(hn::Mul(keep, ComputedEntries<2>(t0, last0)), hn::Mul(fraction, ComputedEntries<2>(t1, last1)));
+    }
+#endif
+
     // The largest change m whose rate m * n (rounded as the sampler rounds it) is at most one
     // entry: rounding is monotonic, so a rate exceeds one exactly when the change exceeds m.
     static float ChangeLimit(float n) {
@@ -188,6 +246,8 @@ private:
 #if HWY_TARGET != HWY_SCALAR
     ScratchBlock storage_;   // per channel: 2 * count + 2 pairs of floats
     const double* pairs_[3];
+    bool computed_;          // the filter's own table: entries are computed, not gathered
+    VF lastEntry_[3];
 #endif
 };
 

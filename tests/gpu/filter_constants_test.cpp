@@ -166,6 +166,25 @@ TEST(WeightTable, Spline36TexelsAtTheStartMiddleAndEnd) {
     EXPECT_EQ(t512[3], 0.0f);
 }
 
+TEST(WeightTable, IsRecognisedBitForBitAndNothingElseIs) {
+    std::vector<float> texels(4 * kWeightTableEntries);
+    FillWeightTable(texels.data());
+    EXPECT_TRUE(HoldsWeightTable(texels.data(), kWeightTableEntries));
+    EXPECT_FALSE(HoldsWeightTable(texels.data(), kWeightTableEntries - 1));
+    // Entry 0's k(x + 1) is a negative zero: a positive one is a different table to the warps,
+    // which reproduce the sign of zero sums.
+    ASSERT_TRUE(std::signbit(texels[1]) && texels[1] == 0.0f);
+    std::vector<float> other = texels;
+    other[1] = 0.0f;
+    EXPECT_FALSE(HoldsWeightTable(other.data(), kWeightTableEntries));
+    other = texels;
+    other[4 * 300 + 2] = std::nextafter(other[4 * 300 + 2], 1.0f);
+    EXPECT_FALSE(HoldsWeightTable(other.data(), kWeightTableEntries));
+    other = texels;
+    other[4 * 512 + 3] = 1.0f;
+    EXPECT_FALSE(HoldsWeightTable(other.data(), kWeightTableEntries));
+}
+
 TEST(ScaleBlock, ReciprocalSizesOfEachWorkingTexture) {
     const effect::ScaleBlock s = ComputeScale(1280, 720, 1920, 540);
     EXPECT_FLOAT_EQ(s.hscale, 1.5f);

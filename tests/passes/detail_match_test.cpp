@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gpu/weight_table.h"
 #include "passes/detail_setup.h"
 #include "passes/program_names.h"
 #include "support/pass_harness.h"
@@ -161,6 +162,38 @@ TEST(DetailMatch, WarpsMatchOnRandomImagesAndMaps) {
                 PassSetup setup = DetailSetup(image, detail::StrongSliders());
                 setup.params.sharp = s.sharp;
                 const std::string what = Describe(size, std::string(s.name) + " map " + std::to_string(kind));
+                Case h{passes::kWarpHProgram, what, {map, image}, setup, Image()};
+                Bind(h, {5, 7});
+                cases.push_back(std::move(h));
+                Case v{passes::kWarpVProgram, what, {map, image}, setup, Image()};
+                Bind(v, {5, 6});
+                cases.push_back(std::move(v));
+            }
+        }
+    }
+    CompareOnEveryTarget(cases);
+}
+
+TEST(DetailMatch, WarpsMatchWithAWeightTableOtherThanTheFilters) {
+    // The kernels compute the filter's own table instead of reading it; any other table is read.
+    // Here the centre taps weigh three quarters of the filter's, which changes every shifted
+    // pixel's blend, so computing the filter's entries instead would show.
+    std::vector<float> table(static_cast<size_t>(gpu::kWeightTableEntries) * 4);
+    gpu::FillWeightTable(table.data());
+    for (size_t e = 0; e < table.size(); e += 4) table[e] *= 0.75f;
+    ASSERT_FALSE(gpu::HoldsWeightTable(table.data(), gpu::kWeightTableEntries));
+    std::vector<Case> cases;
+    uint32_t seed = 900;
+    for (Size size : {Size{1, 1}, Size{17, 3}, Size{40, 9}, Size{300, 6}}) {
+        const Image image = Image::Random(size.width, size.height, ++seed);
+        for (int kind : {0, 1, 3}) {
+            const Image map = WarpMap(kind, size, ++seed);
+            for (float sharp : {0.25f, 1.0f, 2.0f}) {
+                PassSetup setup = DetailSetup(image, detail::StrongSliders());
+                setup.params.sharp = sharp;
+                setup.weightTable = table.data();
+                const std::string what =
+                    Describe(size, "sharp " + std::to_string(sharp) + " map " + std::to_string(kind));
                 Case h{passes::kWarpHProgram, what, {map, image}, setup, Image()};
                 Bind(h, {5, 7});
                 cases.push_back(std::move(h));

@@ -187,7 +187,7 @@ gfx::DrawContext MakeContext(const PassSetup& setup, Image& target) {
         if (setup.inputs[i]) ctx.samplers[i].texture = setup.inputs[i]->View();
     }
     gfx::TextureView table;
-    table.bits = reinterpret_cast<const uint8_t*>(WeightTable().data());
+    table.bits = reinterpret_cast<const uint8_t*>(setup.weightTable ? setup.weightTable : WeightTable().data());
     table.width = gpu::kWeightTableEntries;
     table.height = 1;
     table.pitch = gpu::kWeightTableEntries * 16;

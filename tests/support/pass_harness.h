@@ -59,6 +59,7 @@ struct PassSetup {
     int height = 0;
     int targetWidth = 0;  // 0: same as drawn
     int targetHeight = 0;
+    const float* weightTable = nullptr;  // s11's texels (four floats each); null: the filter's own
 };
 
 // Fills params, scale and weight for the given sizes and slider values (usm, radius, max, min,
