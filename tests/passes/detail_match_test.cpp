@@ -125,6 +125,17 @@ Image WarpMap(int kind, Size size, uint32_t seed) {
     return m;
 }
 
+// Both warps of `image` along `map` with `setup`.
+void AddWarpCases(std::vector<Case>& cases, const std::string& what, const Image& map, const Image& image,
+                  const PassSetup& setup) {
+    Case h{passes::kWarpHProgram, what, {map, image}, setup, Image()};
+    Bind(h, {5, 7});
+    cases.push_back(std::move(h));
+    Case v{passes::kWarpVProgram, what, {map, image}, setup, Image()};
+    Bind(v, {5, 6});
+    cases.push_back(std::move(v));
+}
+
 TEST(DetailMatch, WarpsMatchOnRandomImagesAndMaps) {
     struct Strength {
         float sharp;
@@ -161,13 +172,8 @@ TEST(DetailMatch, WarpsMatchOnRandomImagesAndMaps) {
                 if (kind == 3 && !(std::fabs(s.sharp) > 0.0f && std::fabs(s.sharp) <= 2.0f)) continue;
                 PassSetup setup = DetailSetup(image, detail::StrongSliders());
                 setup.params.sharp = s.sharp;
-                const std::string what = Describe(size, std::string(s.name) + " map " + std::to_string(kind));
-                Case h{passes::kWarpHProgram, what, {map, image}, setup, Image()};
-                Bind(h, {5, 7});
-                cases.push_back(std::move(h));
-                Case v{passes::kWarpVProgram, what, {map, image}, setup, Image()};
-                Bind(v, {5, 6});
-                cases.push_back(std::move(v));
+                AddWarpCases(cases, Describe(size, std::string(s.name) + " map " + std::to_string(kind)), map, image,
+                             setup);
             }
         }
     }
@@ -192,14 +198,8 @@ TEST(DetailMatch, WarpsMatchWithAWeightTableOtherThanTheFilters) {
                 PassSetup setup = DetailSetup(image, detail::StrongSliders());
                 setup.params.sharp = sharp;
                 setup.weightTable = table.data();
-                const std::string what =
-                    Describe(size, "sharp " + std::to_string(sharp) + " map " + std::to_string(kind));
-                Case h{passes::kWarpHProgram, what, {map, image}, setup, Image()};
-                Bind(h, {5, 7});
-                cases.push_back(std::move(h));
-                Case v{passes::kWarpVProgram, what, {map, image}, setup, Image()};
-                Bind(v, {5, 6});
-                cases.push_back(std::move(v));
+                AddWarpCases(cases, Describe(size, "sharp " + std::to_string(sharp) + " map " + std::to_string(kind)),
+                             map, image, setup);
             }
         }
     }
