@@ -273,7 +273,7 @@ void WarpHRows(const gfx::DrawContext& ctx, int y0, int y1) {
     constexpr int kColumns = kPicked ? kHigh - kLow + kWarpTaps : 1;
     const auto params = effect::ReadBlock<effect::ParamsBlock>(ctx.params);
     const gfx::TextureView& image = ctx.samplers[kWarpHImageSampler].texture;
-    const WeightTable table(ctx.samplers[kWarpTableSampler]);
+    const WeightTable table(ctx.samplers[kWarpTableSampler], kPicked);
     const Shift shifter(params.sharp);
     const size_t width = static_cast<size_t>(ctx.width);
     const size_t columns = PhaseColumns(ctx.width);
@@ -372,7 +372,7 @@ void WarpVRows(const gfx::DrawContext& ctx, int y0, int y1) {
     constexpr int kRows = kPicked ? kHigh - kLow + kWarpTaps : 1;
     const auto params = effect::ReadBlock<effect::ParamsBlock>(ctx.params);
     const gfx::TextureView& image = ctx.samplers[kWarpVImageSampler].texture;
-    const WeightTable table(ctx.samplers[kWarpTableSampler]);
+    const WeightTable table(ctx.samplers[kWarpTableSampler], kPicked);
     const Shift shifter(params.sharp);
     const size_t width = static_cast<size_t>(ctx.width);
     const size_t columns = PhaseColumns(ctx.width);

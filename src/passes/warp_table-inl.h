@@ -61,7 +61,8 @@ HWY_INLINE hn::Vec<DD> GatherPairs(const double* base, hn::Vec<hn::Half<DI>> ind
 // and the same bits; the last entry, which belongs to the next piece, comes from the table.
 class WeightTable {
 public:
-    explicit WeightTable(const gfx::SamplerBinding& s)
+    // readsInRange: every read the caller makes has its coordinate in [0, 1] (Read<true>).
+    WeightTable(const gfx::SamplerBinding& s, bool readsInRange)
         : entries_(s.texture.RowF(0)),
           count_(s.texture.width),
           width_(hn::Set(DF(), static_cast<float>(s.texture.width))),
@@ -80,8 +81,9 @@ public:
 #if HWY_TARGET != HWY_SCALAR
         computed_ = gpu::HoldsWeightTable(entries_, count_);
         for (int c = 0; c < 3; ++c) lastEntry_[c] = hn::Set(df, Entry(count_ - 1, c));
-        // Rebuilt for every band (a few microseconds) in memory that each thread keeps.
-        for (int c = 0; c < 3; ++c) {
+        // Rebuilt for every band (a few microseconds) in memory that each thread keeps, unless
+        // no read will gather from it.
+        for (int c = 0; c < 3 && !(computed_ && readsInRange); ++c) {
             double* channel = storage_.As<double>() + static_cast<size_t>(c) * PerChannel();
             float* out = reinterpret_cast<float*>(channel);
             for (int j = 0; j <= count_; ++j) {
@@ -94,6 +96,8 @@ public:
             }
             pairs_[c] = channel;
         }
+#else
+        (void)readsInRange;
 #endif
     }
 
@@ -157,11 +161,7 @@ public:
         }
         if constexpr (kInRange) {
             if (computed_) {
-                // Entries floor(a) and floor(a) + 1 clamped, or the point read's entry twice.
-                const VF lastIndex = hn::Set(df, last_);
-                const VF e0 = hn::IfThenElse(point, hn::Min(nearest, lastIndex), hn::Max(lower, hn::Zero(df)));
-                const VF e1 = hn::IfThenElse(point, e0, hn::Min(hn::Add(lower, hn::Set(df, 1.0f)), lastIndex));
-                ComputedRead(e0, e1, keep, fraction, out);
+                ComputedRead(point, nearest, lower, keep, fraction, out);
                 return;
             }
         }
@@ -209,9 +209,13 @@ private:
         return hn::IfThenElse(last, lastEntry_[kChannel], v);
     }
 
-    // The blend of entries e0 and e1 for channels x, y and z.
-    HWY_INLINE void ComputedRead(VF e0, VF e1, VF keep, VF fraction, VF out[3]) const {
-        const VF lastIndex = hn::Set(DF(), last_);
+    // Channels x, y and z of a read at coordinates in [0, 1]: the blend of entries `lower` and
+    // `lower` + 1 clamped to the table, or the point read's entry `nearest` twice.
+    HWY_INLINE void ComputedRead(MF point, VF nearest, VF lower, VF keep, VF fraction, VF out[3]) const {
+        const DF df;
+        const VF lastIndex = hn::Set(df, last_);
+        const VF e0 = hn::IfThenElse(point, hn::Min(nearest, lastIndex), hn::Max(lower, hn::Zero(df)));
+        const VF e1 = hn::IfThenElse(point, e0, hn::Min(hn::Add(lower, hn::Set(df, 1.0f)), lastIndex));
         const MF last0 = hn::Eq(e0, lastIndex);
         const MF last1 = hn::Eq(e1, lastIndex);
         const Positions t0 = PositionsOf(e0);
