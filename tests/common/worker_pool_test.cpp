@@ -76,8 +76,22 @@ TEST(WorkerPool, BandsCoverEveryRowOnceForAnyGrain) {
 TEST(WorkerPool, EachThreadTakesItsOwnShareOfTheBandsFirstAndInOrder) {
     WorkerPool pool(2);
     constexpr int kRows = 40;
-    bool workerTookPart = false;
-    for (int attempt = 0; attempt < 50 && !workerTookPart; ++attempt) {
+    // A thread's rows: its own share in order, then, once that is gone, the rest of the other's in
+    // order. A thread held off its core long enough may find its share taken by the other.
+    const auto check = [](const std::vector<int>& rows, int ownFirst, const char* who) {
+        const auto own = [ownFirst](int row) { return row >= ownFirst && row < ownFirst + kRows / 2; };
+        EXPECT_TRUE(own(rows.front())) << who << " started at row " << rows.front();
+        size_t i = 1;
+        for (; i < rows.size() && own(rows[i]); ++i) EXPECT_GT(rows[i], rows[i - 1]) << who;
+        for (size_t j = i; j < rows.size(); ++j) {
+            EXPECT_FALSE(own(rows[j])) << who << " came back to its own share at row " << rows[j];
+            if (j > i) {
+                EXPECT_GT(rows[j], rows[j - 1]) << who;
+            }
+        }
+    };
+    bool bothTookPart = false;
+    for (int attempt = 0; attempt < 50 && !bothTookPart; ++attempt) {
         const std::thread::id caller = std::this_thread::get_id();
         std::mutex mutex;
         std::vector<int> callerRows, workerRows;
@@ -87,19 +101,12 @@ TEST(WorkerPool, EachThreadTakesItsOwnShareOfTheBandsFirstAndInOrder) {
             (std::this_thread::get_id() == caller ? callerRows : workerRows).push_back(y0);
         });
         ASSERT_EQ(callerRows.size() + workerRows.size(), static_cast<size_t>(kRows));
-        ASSERT_FALSE(callerRows.empty());
-        // The caller's rows: its own share 0 .. 19 in order, then any it helped with.
-        EXPECT_EQ(callerRows.front(), 0);
-        for (size_t i = 1; i < callerRows.size() && callerRows[i] < kRows / 2; ++i)
-            EXPECT_EQ(callerRows[i], callerRows[i - 1] + 1);
-        if (workerRows.empty()) continue;
-        workerTookPart = true;
-        // The worker's: from its own share 20 .. 39 first, in order.
-        EXPECT_GE(workerRows.front(), kRows / 2);
-        for (size_t i = 1; i < workerRows.size() && workerRows[i] >= kRows / 2; ++i)
-            EXPECT_GT(workerRows[i], workerRows[i - 1]);
+        if (callerRows.empty() || workerRows.empty()) continue;
+        bothTookPart = true;
+        check(callerRows, 0, "the caller");          // share 0: rows 0 .. 19
+        check(workerRows, kRows / 2, "the worker");  // share 1: rows 20 .. 39
     }
-    EXPECT_TRUE(workerTookPart);
+    EXPECT_TRUE(bothTookPart);
 }
 
 // A worker that wakes after the caller has taken every band finds the job closed and leaves
