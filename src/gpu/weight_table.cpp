@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include <hwy/highway.h>
@@ -13,8 +14,28 @@ namespace qv::gpu {
 namespace {
 
 constexpr double Same(double c) { return c; }
+constexpr float SameFloat(float c) { return c; }
 
 using HWY_NAMESPACE::Spline36Piece;
+using HWY_NAMESPACE::Spline36PieceFloat;
+
+using TableTexels = std::array<float, 4 * kWeightTableEntries>;
+
+// The filter's table, filled once.
+const TableTexels& FilterTable() {
+    static const TableTexels table = [] {
+        TableTexels t{};
+        FillWeightTable(t.data());
+        return t;
+    }();
+    return table;
+}
+
+int64_t Bits(float f) {
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof(bits));
+    return bits;
+}
 
 }  // namespace
 
@@ -40,13 +61,36 @@ void FillWeightTable(float* texels) {
 }
 
 bool HoldsWeightTable(const float* texels, int entries) {
-    static const std::array<float, 4 * kWeightTableEntries> table = [] {
-        std::array<float, 4 * kWeightTableEntries> t{};
-        FillWeightTable(t.data());
-        return t;
-    }();
     // Bits, not values: the passes that rely on this reproduce signed zeros too.
+    const TableTexels& table = FilterTable();
     return entries == kWeightTableEntries && std::memcmp(texels, table.data(), sizeof(table)) == 0;
+}
+
+const WeightTableCorrections& FilterTableCorrections() {
+    static const WeightTableCorrections corrections = [] {
+        const TableTexels& table = FilterTable();
+        WeightTableCorrections c;
+        c.complete = true;
+        for (int i = 0; i < kCorrectedEntries; ++i) {
+            const float t = static_cast<float>(i) * kWeightTableStep;
+            const float u = 1.0f - t;
+            const float p = t * u;
+            const float pieces[3] = {Spline36PieceFloat<0>(t, u, p, SameFloat),
+                                     Spline36PieceFloat<1>(t, u, p, SameFloat),
+                                     Spline36PieceFloat<2>(t, u, p, SameFloat)};
+            for (int channel = 0; channel < 3; ++channel) {
+                const int64_t correction = Bits(table[static_cast<size_t>(4 * i + channel)]) - Bits(pieces[channel]);
+                if (correction < 0 || correction >= (1 << kCorrectionBits)) {
+                    c.complete = false;
+                    continue;
+                }
+                c.words[channel][i / kCorrectionsPerWord] |= static_cast<uint32_t>(correction)
+                                                             << (kCorrectionBits * (i % kCorrectionsPerWord));
+            }
+        }
+        return c;
+    }();
+    return corrections;
 }
 
 }  // namespace qv::gpu

@@ -56,9 +56,10 @@ HWY_INLINE hn::Vec<DD> GatherPairs(const double* base, hn::Vec<hn::Half<DI>> ind
 // gathering every entry on its own.
 //
 // When the table is the filter's own (gpu::HoldsWeightTable), reads at coordinates in [0, 1]
-// compute their two entries instead, as the table was filled: piece c of the kernel at e / (n - 1)
-// in double, rounded to float. Half as long as the gathers, whose loads are the warps' bottleneck,
-// and the same bits; the last entry, which belongs to the next piece, comes from the table.
+// compute their two entries instead: piece c of the kernel at e / (n - 1) in single precision,
+// plus the entry's correction (gpu::FilterTableCorrections), picked from registers by a permute.
+// A few float operations instead of the gathers, whose loads are the warps' bottleneck, and the
+// same bits; the last entry, which belongs to the next piece, comes from the table.
 class WeightTable {
 public:
     // readsInRange: every read the caller makes has its coordinate in [0, 1] (Read<true>).
@@ -79,8 +80,14 @@ public:
         minIsPoint_ = s.state.minFilter == gfx::Filter::Point ? yes : no;
         magIsPoint_ = s.state.magFilter == gfx::Filter::Point ? yes : no;
 #if HWY_TARGET != HWY_SCALAR
-        computed_ = gpu::HoldsWeightTable(entries_, count_);
-        for (int c = 0; c < 3; ++c) lastEntry_[c] = hn::Set(df, Entry(count_ - 1, c));
+        const gpu::WeightTableCorrections& corrections = gpu::FilterTableCorrections();
+        computed_ = corrections.complete && gpu::HoldsWeightTable(entries_, count_);
+        for (int c = 0; c < 3; ++c) {
+            lastEntry_[c] = hn::Set(df, Entry(count_ - 1, c));
+            for (size_t k = 0; k < kCorrectionVectors; ++k)
+                corrections_[c][k] =
+                    hn::LoadU(DI(), reinterpret_cast<const int32_t*>(corrections.words[c]) + k * kLanes);
+        }
         // Rebuilt for every band (a few microseconds) in memory that each thread keeps, unless
         // no read will gather from it.
         for (int c = 0; c < 3 && !(computed_ && readsInRange); ++c) {
@@ -184,28 +191,60 @@ public:
 
 private:
 #if HWY_TARGET != HWY_SCALAR
-    // The positions t = e / (n - 1) of entries e (whole numbers), a vector of doubles for each
-    // half of the lanes.
+    using VI = hn::Vec<DI>;
+    static constexpr size_t kLanes = hn::MaxLanes(DI());
+    static constexpr size_t kCorrectionVectors = (gpu::kCorrectionWords + kLanes - 1) / kLanes;
+
+    // Whole-number entries e in [0, n - 2] as the single-precision pieces take them: t = e / (n - 1),
+    // 1 - t and their product, and where each entry's correction lies: its word and its bits there.
     struct Positions {
-        hn::Vec<DD> lower;
-        hn::Vec<DD> upper;
+        VF t;
+        VF u;
+        VF p;
+        VI word;
+        VI shift;
     };
     static HWY_INLINE Positions PositionsOf(VF e) {
-        const DD dd;
-        const hn::Half<DF> dfh;
-        const auto step = hn::Set(dd, static_cast<double>(gpu::kWeightTableStep));
-        return {hn::Mul(hn::PromoteTo(dd, hn::LowerHalf(dfh, e)), step),
-                hn::Mul(hn::PromoteTo(dd, hn::UpperHalf(dfh, e)), step)};
+        const DF df;
+        const DI di;
+        const VF t = hn::Mul(e, hn::Set(df, gpu::kWeightTableStep));
+        const VF u = hn::Sub(hn::Set(df, 1.0f), t);
+        static_assert(gpu::kCorrectionBits == 2 && gpu::kCorrectionsPerWord == 16,
+                      "entry i's correction: bits 2 * (i % 16) of word i / 16");
+        const VI index = hn::ConvertTo(di, e);
+        return {t, u, hn::Mul(t, u), hn::ShiftRight<4>(index), hn::ShiftLeft<1>(hn::And(index, hn::Set(di, 15)))};
     }
 
-    // Channel kChannel of the entries at `t`; the lanes at the last entry take it from the table.
+    // The correction words of channel kChannel at `word` (0 .. kCorrectionWords - 1; the lanes of
+    // the last entry may hold anything).
     template <int kChannel>
-    HWY_INLINE VF ComputedEntries(const Positions& t, MF last) const {
-        const DD dd;
-        const hn::Half<DF> dfh;
-        const auto k = [dd](double c) { return hn::Set(dd, c); };
-        const VF v = hn::Combine(DF(), hn::DemoteTo(dfh, gpu::HWY_NAMESPACE::Spline36Piece<kChannel>(t.upper, k)),
-                                 hn::DemoteTo(dfh, gpu::HWY_NAMESPACE::Spline36Piece<kChannel>(t.lower, k)));
+    HWY_INLINE VI CorrectionWords(VI word) const {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+        static_assert(kCorrectionVectors == 2, "two vectors of correction words a channel");
+        return VI{_mm512_permutex2var_epi32(corrections_[kChannel][0].raw, word.raw, corrections_[kChannel][1].raw)};
+#else
+        const DI di;
+        const auto within = hn::IndicesFromVec(di, hn::And(word, hn::Set(di, static_cast<int32_t>(kLanes - 1))));
+        const VI vector = hn::ShiftRight<hwy::FloorLog2(kLanes)>(word);
+        VI out = hn::TableLookupLanes(corrections_[kChannel][0], within);
+        for (size_t k = 1; k < kCorrectionVectors; ++k) {
+            out = hn::IfThenElse(hn::Eq(vector, hn::Set(di, static_cast<int32_t>(k))),
+                                 hn::TableLookupLanes(corrections_[kChannel][k], within), out);
+        }
+        return out;
+#endif
+    }
+
+    // Channel kChannel of the entries at `e`; the lanes at the last entry take it from the table.
+    template <int kChannel>
+    HWY_INLINE VF ComputedEntries(const Positions& e, MF last) const {
+        const DF df;
+        const DI di;
+        const auto k = [df](float c) { return hn::Set(df, c); };
+        const VF piece = gpu::HWY_NAMESPACE::Spline36PieceFloat<kChannel>(e.t, e.u, e.p, k);
+        const VI correction =
+            hn::And(hn::Shr(CorrectionWords<kChannel>(e.word), e.shift), hn::Set(di, (1 << gpu::kCorrectionBits) - 1));
+        const VF v = hn::BitCast(df, hn::Add(hn::BitCast(di, piece), correction));
         return hn::IfThenElse(last, lastEntry_[kChannel], v);
     }
 
@@ -252,6 +291,7 @@ private:
     const double* pairs_[3];
     bool computed_;          // the filter's own table: entries are computed, not gathered
     VF lastEntry_[3];
+    VI corrections_[3][kCorrectionVectors];
 #endif
 };
 

@@ -5,8 +5,13 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include <hwy/highway.h>
+
+#include "gpu/spline36-inl.h"
 #include "gpu/weight_table.h"
 #include "host/sliders.h"
 
@@ -183,6 +188,40 @@ TEST(WeightTable, IsRecognisedBitForBitAndNothingElseIs) {
     other = texels;
     other[4 * 512 + 3] = 1.0f;
     EXPECT_FALSE(HoldsWeightTable(other.data(), kWeightTableEntries));
+}
+
+// The warps rebuild every entry but the last from the single-precision pieces and these
+// corrections, unpacked as the layout says; a correction that did not fit would send them back to
+// gathering the table.
+TEST(WeightTable, FloatPiecesPlusTheirCorrectionsGiveEveryEntryButTheLast) {
+    std::vector<float> texels(4 * kWeightTableEntries);
+    FillWeightTable(texels.data());
+    const WeightTableCorrections& corrections = FilterTableCorrections();
+    ASSERT_TRUE(corrections.complete);
+    const auto same = [](float c) { return c; };
+    int corrected = 0;
+    for (int i = 0; i < kCorrectedEntries; ++i) {
+        const float t = static_cast<float>(i) * kWeightTableStep;
+        const float u = 1.0f - t;
+        const float p = t * u;
+        const float pieces[3] = {HWY_NAMESPACE::Spline36PieceFloat<0>(t, u, p, same),
+                                 HWY_NAMESPACE::Spline36PieceFloat<1>(t, u, p, same),
+                                 HWY_NAMESPACE::Spline36PieceFloat<2>(t, u, p, same)};
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t word = corrections.words[c][i / kCorrectionsPerWord];
+            const uint32_t correction =
+                (word >> (kCorrectionBits * (i % kCorrectionsPerWord))) & ((1u << kCorrectionBits) - 1);
+            uint32_t bits;
+            std::memcpy(&bits, &pieces[c], sizeof(bits));
+            bits += correction;
+            uint32_t expected;
+            std::memcpy(&expected, &texels[static_cast<size_t>(4 * i + c)], sizeof(expected));
+            ASSERT_EQ(bits, expected) << "entry " << i << " channel " << c;
+            corrected += correction != 0;
+        }
+    }
+    // The pieces alone are not the table: the corrections carry information.
+    EXPECT_GT(corrected, kCorrectedEntries);
 }
 
 TEST(ScaleBlock, ReciprocalSizesOfEachWorkingTexture) {
