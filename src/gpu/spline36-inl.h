@@ -14,9 +14,8 @@
 HWY_BEFORE_NAMESPACE();
 namespace qv::gpu::HWY_NAMESPACE {
 
-// Piece kPiece of the kernel (|x| in [kPiece, kPiece + 1)) at t = |x| - kPiece. T is double, or
-// a vector of doubles whose operators round each operation as double does; `k` turns a constant
-// into a T.
+// Piece kPiece of the kernel (|x| in [kPiece, kPiece + 1)) at t = |x| - kPiece, in double: the
+// table's own arithmetic. `k` turns a constant into a T.
 template <int kPiece, class T, class Constant>
 HWY_INLINE T Spline36Piece(T t, const Constant& k) {
     static_assert(kPiece >= 0 && kPiece <= 2, "the kernel has three pieces");
